@@ -1,0 +1,43 @@
+# make run   installs what is missing, builds, starts the program
+# make test  installs what is missing, builds, runs every test
+PRESET ?= dev
+
+.PHONY: run test asan fuzz bench format format-check clean deps-run deps-test
+
+deps-run:
+	@scripts/deps.sh run
+
+deps-test:
+	@scripts/deps.sh test
+
+build/$(PRESET)/build.ninja:
+	cmake --preset $(PRESET) >/dev/null
+
+run: deps-run build/$(PRESET)/build.ninja
+	cmake --build --preset $(PRESET)
+	build/$(PRESET)/app/survey_cli
+
+test: deps-test build/$(PRESET)/build.ninja
+	cmake --build --preset $(PRESET)
+	ctest --preset $(PRESET) -j2
+
+asan: deps-test
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan
+	ctest --preset asan -j2
+
+bench: deps-run
+	cmake --preset release >/dev/null
+	cmake --build --preset release
+	for b in build/release/bench/*_bench; do $$b; done
+
+SOURCES = git ls-files --cached --others --exclude-standard '*.cpp' '*.h'
+
+format:
+	$(SOURCES) | xargs -r clang-format -i
+
+format-check:
+	$(SOURCES) | xargs -r clang-format --dry-run --Werror
+
+clean:
+	rm -rf build

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and tests need, only those missing.
+# Usage: scripts/deps.sh [run|test]
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev libmount-dev
+  fonts-liberation2 fonts-comic-neue
+)
+if [[ "${1:-}" == test ]]; then
+  packages+=(xvfb xauth util-linux e2fsprogs dosfstools)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,101 @@
+#include "app/format.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+struct FormatCase {
+  double value;
+  const char* pattern;
+  const char* expected;
+};
+
+void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.value << " by " << c.pattern; }
+
+class FormatTest : public testing::TestWithParam<FormatCase> {};
+
+TEST_P(FormatTest, FormatsByPattern) {
+  const auto& c = GetParam();
+  EXPECT_EQ(app::Format(c.value, c.pattern).value_or("<none>"), c.expected)
+      << c.value << " by " << c.pattern;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, FormatTest,
+    testing::Values(FormatCase{0.0, "0.00", "0.00"}, FormatCase{0.0, "0", "0"},
+                    FormatCase{-0.0, "0.00", "0.00"}, FormatCase{-0.0, "0", "0"},
+                    FormatCase{-0.001, "0.00", "0.00"}, FormatCase{-0.4, "0", "0"},
+                    FormatCase{-1.5, "0", "-2"}, FormatCase{1.390137, "0.00", "1.39"},
+                    FormatCase{5120.0 / 1048576, "0.00", "0.00"},
+                    FormatCase{5632.0 / 1048576, "0.00", "0.01"}, FormatCase{3906.25, "0", "3906"},
+                    FormatCase{625.0, "0", "625"}, FormatCase{1234567.891, "0.00", "1234567.89"},
+                    FormatCase{1234567.5, "0", "1234568"},
+                    // Halfway: ties go to the even neighbour of the exact binary value.
+                    FormatCase{0.125, "0.00", "0.12"}, FormatCase{0.375, "0.00", "0.38"},
+                    FormatCase{2.5, "0", "2"}, FormatCase{3.5, "0", "4"}, FormatCase{0.5, "0", "0"},
+                    // 0.005 is a little above 0.005 in binary, so it is no tie.
+                    FormatCase{0.005, "0.00", "0.01"}, FormatCase{0.995, "0.00", "0.99"},
+                    FormatCase{9.999, "0.00", "10.00"}, FormatCase{1e15, "0", "1000000000000000"}));
+
+TEST(Format, RejectsUnknownPatternsAndNonFiniteValues) {
+  EXPECT_FALSE(app::Format(1.0, "#,##0"));
+  EXPECT_FALSE(app::Format(1.0, ""));
+  EXPECT_FALSE(app::Format(std::numeric_limits<double>::infinity(), "0"));
+  EXPECT_FALSE(app::Format(std::nan(""), "0.00"));
+  EXPECT_EQ(app::Format(std::numeric_limits<double>::max(), "0")->size(), 309u);
+}
+
+TEST(Format, IgnoresTheCLocale) {
+  // Qt installs the user's locale into the C library at start-up.
+  if (!std::setlocale(LC_ALL, "de_DE.UTF-8") && !std::setlocale(LC_ALL, "fr_FR.UTF-8")) {
+    GTEST_SKIP() << "no locale with a decimal comma is installed";
+  }
+  EXPECT_EQ(*app::Format(1234.5678, "0.00"), "1234.57");
+  EXPECT_EQ(app::Str(2.5), "2.5");
+  EXPECT_EQ(app::Val("2.5"), 2.5);
+  std::setlocale(LC_ALL, "C");
+}
+
+struct ValCase {
+  const char* text;
+  double expected;
+};
+
+TEST(Val, ReadsTheLeadingNumber) {
+  const ValCase cases[] = {
+      {"5", 5},      {"4", 4},  {"0", 0},         {"-1", -1},    {"-10", -10},
+      {"  7", 7},    {"+3", 3}, {"2.5MB", 2.5},   {"1e3", 1000}, {".5", 0.5},
+      {"-.5", -0.5}, {"", 0},   {"n/a", 0},       {"MB", 0},     {"inf", 0},
+      {"nan", 0},    {"-", 0},  {"1.39MB", 1.39}, {"12 34", 12},
+  };
+  for (const auto& c : cases) EXPECT_EQ(app::Val(c.text), c.expected) << '"' << c.text << '"';
+  EXPECT_EQ(app::Val("1e999"), HUGE_VAL);
+  EXPECT_EQ(app::Val("-1e999"), -HUGE_VAL);
+}
+
+TEST(Str, GivesTheShortestPlainForm) {
+  const std::pair<double, const char*> cases[] = {
+      {5, "5"},         {0, "0"},         {-0.0, "0"},
+      {-1, "-1"},       {-10, "-10"},     {0.5, "0.5"},
+      {0.1, "0.1"},     {1e6, "1000000"}, {123456789, "123456789"},
+      {-2.25, "-2.25"},
+  };
+  for (const auto& [value, expected] : cases) EXPECT_EQ(app::Str(value), expected) << value;
+}
+
+TEST(Str, RoundTripsThroughVal) {
+  // The countdown lives in a caption: each tick reads it with Val and writes
+  // it back with Str, so the pair must never drift.
+  double count = 5;
+  for (int tick = 0; tick < 1000; ++tick) count = app::Val(app::Str(count)) - 1;
+  EXPECT_EQ(count, -995);
+  for (double v : {0.1, 1.0 / 3, 1e-7, 6.02214076e23, -123.456}) {
+    EXPECT_EQ(app::Val(app::Str(v)), v);
+  }
+}
+
+}  // namespace
