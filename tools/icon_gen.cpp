@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 
 #include "tools/iconkit.h"
@@ -25,19 +26,15 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string dir = argv[1];
-  std::string current;
   try {
-    current = dir + "/tamberlode-32.txt";
-    const std::string source32 = iconkit::ReadFile(current);
-    current = dir + "/tamberlode-16.txt";
-    const std::string source16 = iconkit::ReadFile(current);
-    current = dir;
+    const std::string source32 = iconkit::ReadFile(dir + "/tamberlode-32.txt");
+    const std::string source16 = iconkit::ReadFile(dir + "/tamberlode-16.txt");
     const iconkit::Artwork art = iconkit::BuildArtwork(source32, source16);
     Write(dir + "/tamberlode.ico", art.ico);
     Write(dir + "/tamberlode-16.png", art.png16);
     Write(dir + "/tamberlode-32.png", art.png32);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s: %s\n", current.c_str(), e.what());
+    std::fprintf(stderr, "icon_gen: %s\n", e.what());
     return 1;
   }
   return 0;

@@ -1,5 +1,6 @@
 #include "tools/iconkit.h"
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -273,8 +274,15 @@ std::vector<std::uint8_t> EncodePng(const PixelMap& map) {
 }
 
 Artwork BuildArtwork(std::string_view source32, std::string_view source16) {
-  const PixelMap map32 = ParsePixelMap(source32);
-  const PixelMap map16 = ParsePixelMap(source16);
+  auto parse = [](std::string_view source, const char* name) {
+    try {
+      return ParsePixelMap(source);
+    } catch (const std::runtime_error& e) {
+      throw std::runtime_error(std::string(name) + ", " + e.what());
+    }
+  };
+  const PixelMap map32 = parse(source32, "32x32 source");
+  const PixelMap map16 = parse(source16, "16x16 source");
   if (map32.width != 32 || map32.height != 32 || map16.width != 16 || map16.height != 16) {
     throw std::runtime_error("icon sources must be 32x32 and 16x16");
   }
