@@ -1,0 +1,190 @@
+// Real filesystems: loop-mounts small ext2 and vfat images in a private
+// mount namespace (the host's mounts never see them), surveys with the real
+// query, and checks the letters come and go with the mounts.
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/drives.h"
+#include "app/format.h"
+#include "app/module1.h"
+#include "report/survey.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool Succeeds(const std::string& command) {
+  return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+
+std::vector<std::string> Survey() {
+  report::TextTable table;
+  report::SurveyDrives(
+      [](const std::string& root, std::int32_t& a, std::int32_t& b, std::int32_t& c,
+         std::int32_t& d) { return Module1::GetDiskFreeSpaceA(root.c_str(), a, b, c, d); },
+      table);
+  return {table.Texts().begin(), table.Texts().end()};
+}
+
+// What the survey should show for a mounted volume, straight from statvfs.
+std::string ExpectedText(const fs::path& mountPoint) {
+  struct statvfs info {};
+  if (::statvfs(mountPoint.c_str(), &info) != 0) return "statvfs failed";
+  const double megabytes = static_cast<double>(info.f_bavail) * info.f_frsize / 1048576.0;
+  return app::Format(megabytes, "0").value_or("?") + "MB";
+}
+
+bool Unlettered(int slot) { return app::DriveVolume(slot).rfind("No volume has", 0) == 0; }
+
+class RealFilesystems : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (::geteuid() != 0) GTEST_SKIP() << "loop mounts need root; running as uid " << ::geteuid();
+    for (const char* tool : {"mkfs.ext2", "mkfs.vfat", "mount", "umount"})
+      if (!Succeeds(std::string("command -v ") + tool)) GTEST_SKIP() << tool << " is not installed";
+    if (::unshare(CLONE_NEWNS) != 0)
+      GTEST_SKIP() << "no private mount namespace: unshare: " << std::strerror(errno);
+    // Nothing mounted from here on may travel back to the host.
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+      GTEST_SKIP() << "cannot make / private: " << std::strerror(errno);
+    char pattern[] = "/tmp/tamberlode-mounts-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr)
+      GTEST_SKIP() << "no temporary directory: " << std::strerror(errno);
+    dir_ = pattern;
+  }
+
+  void TearDown() override {
+    // Mounts made with -o loop free their loop devices when unmounted; the
+    // namespace ends with the process in any case.
+    for (auto it = mounted_.rbegin(); it != mounted_.rend(); ++it)
+      ::umount2(it->c_str(), MNT_DETACH);
+    if (!dir_.empty()) {
+      std::error_code ignored;
+      fs::remove_all(dir_, ignored);
+    }
+  }
+
+  // An image of `megabytes` made by `mkfs`, loop-mounted at `name`.
+  // Returns the mount point, or empty with `why` set.
+  fs::path MountImage(const std::string& mkfs, int megabytes, const std::string& name,
+                      std::string& why) {
+    const fs::path image = dir_ / (name + ".img");
+    const fs::path point = dir_ / name;
+    std::error_code error;
+    {
+      std::FILE* file = std::fopen(image.c_str(), "w");
+      if (file) std::fclose(file);
+    }
+    fs::resize_file(image, static_cast<std::uintmax_t>(megabytes) << 20, error);
+    fs::create_directory(point, error);
+    if (error) {
+      why = "cannot create " + image.string() + ": " + error.message();
+      return {};
+    }
+    if (!Succeeds(mkfs + " " + Quoted(image))) {
+      why = mkfs + " failed";
+      return {};
+    }
+    if (!Succeeds("mount -o loop " + Quoted(image) + " " + Quoted(point))) {
+      why = "loop mount refused (no loop devices in this environment?)";
+      return {};
+    }
+    mounted_.push_back(point);
+    return point;
+  }
+
+  fs::path dir_;
+  std::vector<fs::path> mounted_;
+};
+
+bool KernelKnows(const std::string& type) {
+  return Succeeds("grep -qw " + type + " /proc/filesystems");
+}
+
+struct Image {
+  std::string fstype;
+  std::string mkfs;
+  int megabytes;
+  std::string name;  // mount point; a space reaches the table escaped as \040
+};
+
+TEST_F(RealFilesystems, LoopMountedVolumesGetTheNextLettersAndGoWhenUnmounted) {
+  const std::vector<Image> images = {
+      {"ext2", "mkfs.ext2 -q -F", 48, "ext2 disk"},
+      {"vfat", "mkfs.vfat", 24, "usb stick"},
+      {"ext2", "mkfs.ext2 -q -F", 32, "second"},
+  };
+
+  const std::vector<std::string> before = Survey();
+  std::vector<std::string> volumesBefore;
+  for (int slot = 1; slot <= report::kDrives; ++slot)
+    volumesBefore.push_back(app::DriveVolume(slot));
+  int first = 4;  // D:
+  while (first <= report::kDrives && !Unlettered(first)) ++first;
+
+  std::vector<std::pair<const Image*, fs::path>> volumes;
+  for (const Image& image : images) {
+    if (!KernelKnows(image.fstype)) {
+      std::cout << "[   NOTE   ] " << image.fstype << " left out: this kernel cannot mount it\n";
+      continue;
+    }
+    if (first + static_cast<int>(volumes.size()) > report::kDrives) break;
+    std::string why;
+    const fs::path point = MountImage(image.mkfs, image.megabytes, image.name, why);
+    if (point.empty()) GTEST_SKIP() << image.fstype << ": " << why;
+    volumes.emplace_back(&image, point);
+  }
+  if (volumes.empty()) GTEST_SKIP() << "no free letter from D: on, or no filesystem to mount";
+
+  // A second mount of the first volume gets no letter of its own.
+  const fs::path bind = dir_ / "bind";
+  fs::create_directory(bind);
+  ASSERT_TRUE(Succeeds("mount --bind " + Quoted(volumes[0].second) + " " + Quoted(bind)));
+  mounted_.push_back(bind);
+
+  const std::vector<std::string> during = Survey();
+  for (std::size_t i = 0; i < volumes.size(); ++i) {
+    const auto& [image, point] = volumes[i];
+    const int slot = first + static_cast<int>(i);
+    SCOPED_TRACE(image->name);
+    EXPECT_EQ(before[slot - 1], "n/a");
+    EXPECT_EQ(during[slot - 1], ExpectedText(point));
+    // Metadata takes a little of each image, never all of it.
+    const int megabytes = std::atoi(during[slot - 1].c_str());
+    EXPECT_GT(megabytes, image->megabytes * 3 / 4);
+    EXPECT_LE(megabytes, image->megabytes);
+    EXPECT_EQ(app::DriveVolume(slot).rfind(point.string() + " (/dev/loop", 0), 0u)
+        << app::DriveVolume(slot);
+  }
+  const int next = first + static_cast<int>(volumes.size());
+  if (next <= report::kDrives) {
+    EXPECT_TRUE(Unlettered(next)) << app::DriveVolume(next);
+  }
+  // The host's volumes keep their letters (their free space may move meanwhile).
+  for (int slot = 1; slot < first; ++slot)
+    EXPECT_EQ(app::DriveVolume(slot), volumesBefore[slot - 1]) << slot;
+
+  for (auto it = mounted_.rbegin(); it != mounted_.rend(); ++it)
+    ASSERT_EQ(::umount2(it->c_str(), 0), 0) << *it << ": " << std::strerror(errno);
+  mounted_.clear();
+
+  const std::vector<std::string> after = Survey();
+  for (int slot = first; slot < next; ++slot) EXPECT_EQ(after[slot - 1], "n/a") << slot;
+  for (int slot = 1; slot <= report::kDrives; ++slot)
+    EXPECT_EQ(app::DriveVolume(slot), volumesBefore[slot - 1]) << slot;
+}
+
+}  // namespace

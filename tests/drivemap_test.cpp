@@ -1,0 +1,345 @@
+// The Linux drive map from mount-table fixtures, the counters from statvfs
+// numbers, and the query over fixture maps with a scripted statvfs.
+#include <gtest/gtest.h>
+#include <sys/sysmacros.h>
+
+#include <cstdint>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/drivemap_posix.h"
+
+namespace {
+
+using app::DriveMap;
+using app::FsStats;
+using report::FreeSpaceCounters;
+
+constexpr std::uint64_t kKiB = 1024;
+constexpr std::uint64_t kGiB = kKiB * kKiB * kKiB;
+constexpr std::uint64_t kTiB = kGiB * kKiB;
+constexpr std::uint64_t kPiB = kTiB * kKiB;
+constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
+
+std::string Fixture(const std::string& name) {
+  std::ifstream in(std::string(TAMBERLODE_DRIVEMAP_FIXTURES) + "/" + name, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+DriveMap MapOf(const std::string& text) {
+  const auto map = app::DriveMapFromText(text);
+  EXPECT_TRUE(map.has_value());
+  return map.value_or(DriveMap{});
+}
+
+// The mount points of A: to I:, "" where a letter has no volume.
+std::vector<std::string> Targets(const DriveMap& map) {
+  std::vector<std::string> targets;
+  for (const auto& volume : map) targets.push_back(volume ? volume->target : "");
+  return targets;
+}
+
+struct MapCase {
+  const char* fixture;
+  std::vector<std::string> targets;  // A: to I:
+};
+
+class DriveMapFixtures : public testing::TestWithParam<MapCase> {};
+
+TEST_P(DriveMapFixtures, LettersTheUsersVolumesInMountOrder) {
+  const MapCase& c = GetParam();
+  EXPECT_EQ(Targets(MapOf(Fixture(c.fixture))), c.targets);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tables, DriveMapFixtures,
+    testing::Values(
+        // EFI, tmpfs, autofs, squashfs, portal and ramfs get nothing; the
+        // bind of /home and the bind of a directory inside it get nothing;
+        // seven volumes compete for six letters.
+        MapCase{"desktop.mountinfo",
+                {"", "", "/", "/home", "/media/user/USB STICK", "/media/cdrom", "/mnt/nfs",
+                 "/mnt/nas", "/mnt/ssh"}},
+        // Overlay root is C:; file binds of the host disk are not volumes.
+        MapCase{"container.mountinfo", {"", "", "/", "/mnt/disk", "", "", "", "", ""}},
+        // Floppies by device whatever their order; the second mount of
+        // /dev/fd0 gets no second letter.
+        MapCase{"floppy.mountinfo",
+                {"/media/floppy0", "/media/floppy1", "/", "/media/usb", "", "", "", "", ""}},
+        MapCase{"escapes.mountinfo",
+                {"", "", "/", "/media/My Disk", "/mnt/tab\there", "/mnt/new\nline",
+                 "/mnt/back\\slash", "/mnt/ \t\n\\", ""}},
+        // Unreadable lines cost only themselves.
+        MapCase{"garbage.mountinfo", {"", "", "/", "/media/usb", "/mnt/good", "", "", "", ""}},
+        // The mount on top wins, /boot and /efi are skipped, and the root's
+        // second mount point is no new volume.
+        MapCase{"overmount.mountinfo",
+                {"", "", "/", "/mnt/a", "/mnt/b", "/mnt/c", "/mnt/d", "/mnt/e", "/mnt/f"}},
+        // Without device numbers, the source tells repeated mounts apart.
+        MapCase{"mtab.mounts", {"", "", "/", "/mnt/x", "/mnt/nfs", "", "", "", ""}}),
+    [](const testing::TestParamInfo<MapCase>& info) {
+      std::string name = info.param.fixture;
+      return name.substr(0, name.find('.'));
+    });
+
+TEST(DriveMap, KeepsWhatTheQueryAndTheTooltipsNeed) {
+  const DriveMap map = MapOf(Fixture("desktop.mountinfo"));
+  ASSERT_TRUE(map[2] && map[3] && map[6] && map[7] && map[8]);
+  EXPECT_EQ(map[2]->source, "/dev/nvme0n1p2");
+  EXPECT_EQ(map[3]->device, makedev(259, 3));
+  EXPECT_EQ(map[3]->fstype, "ext4");
+  EXPECT_FALSE(map[3]->network);
+  EXPECT_TRUE(map[6]->network);  // nfs4
+  EXPECT_TRUE(map[7]->network);  // cifs
+  EXPECT_TRUE(map[8]->network);  // fuse.sshfs
+}
+
+TEST(DriveMap, CopesWithTablesWithoutVolumes) {
+  for (const std::string& text :
+       std::vector<std::string>{"", "\n\n", "garbage\n", std::string("\0\0\0", 3)}) {
+    const auto map = app::DriveMapFromText(text);
+    ASSERT_TRUE(map.has_value());
+    EXPECT_EQ(Targets(*map), std::vector<std::string>(9)) << testing::PrintToString(text);
+  }
+  EXPECT_FALSE(app::DriveMapFromFile("/nonexistent/mountinfo").has_value());
+  EXPECT_EQ(Targets(app::BuildDriveMap(nullptr)), std::vector<std::string>(9));
+}
+
+TEST(DriveMap, DescribesEachLetter) {
+  const DriveMap map = MapOf(Fixture("floppy.mountinfo"));
+  EXPECT_EQ(app::DescribeSlot(map, 1), "/media/floppy0 (/dev/fd0)");
+  EXPECT_EQ(app::DescribeSlot(map, 4), "/media/usb (/dev/sdb1)");
+  EXPECT_EQ(app::DescribeSlot(map, 5), "No volume has the letter E:");
+  EXPECT_EQ(app::DescribeSlot(map, 9), "No volume has the letter I:");
+  EXPECT_EQ(app::DescribeSlot(map, 0), "");
+  EXPECT_EQ(app::DescribeSlot(map, 10), "");
+}
+
+TEST(RootPath, NamesOnlyTheNineDrives) {
+  const std::vector<std::pair<const char*, int>> cases = {
+      {"a:\\", 1},  {"c:\\", 3}, {"i:\\", 9}, {"D:\\", 4},  {"j:\\", 0}, {"c:", 0},   {"c:/", 0},
+      {"cc:\\", 0}, {"", 0},     {":\\", 0},  {"c:\\x", 0}, {"`:\\", 0}, {nullptr, 0}};
+  for (const auto& [path, slot] : cases)
+    EXPECT_EQ(app::SlotOfRootPath(path), slot) << (path ? path : "(null)");
+}
+
+// --- counters -------------------------------------------------------------
+
+struct CounterCase {
+  const char* name;
+  FsStats stats;
+  FreeSpaceCounters expected;
+};
+
+class Counters : public testing::TestWithParam<CounterCase> {};
+
+TEST_P(Counters, DescribeTheVolumeWithin32Bits) {
+  const CounterCase& c = GetParam();
+  const auto counters = app::CountersFromStats(c.stats);
+  ASSERT_TRUE(counters.has_value());
+  EXPECT_EQ(counters->sectorsPerCluster, c.expected.sectorsPerCluster);
+  EXPECT_EQ(counters->bytesPerSector, c.expected.bytesPerSector);
+  EXPECT_EQ(counters->freeClusters, c.expected.freeClusters);
+  EXPECT_EQ(counters->totalClusters, c.expected.totalClusters);
+
+  // Whatever the scaling, the sizes stay true to within one cluster.
+  const double cluster =
+      static_cast<double>(counters->sectorsPerCluster) * counters->bytesPerSector;
+  const double unit = static_cast<double>(c.stats.fragmentSize);
+  EXPECT_LE(unit * c.stats.blocks - cluster * counters->totalClusters, cluster);
+  EXPECT_GE(unit * c.stats.blocks - cluster * counters->totalClusters, 0.0);
+  EXPECT_LE(unit * c.stats.blocksAvailable - cluster * counters->freeClusters, cluster);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Volumes, Counters,
+    testing::Values(
+        CounterCase{"OneGiB4K", {4096, kGiB / 4096, kGiB / 4096 / 2}, {8, 512, 131072, 262144}},
+        CounterCase{"OneGiB64K", {65536, kGiB / 65536, 1000}, {128, 512, 1000, 16384}},
+        // 2^32 fragments: halved twice to 2^30, clusters of 32 sectors.
+        CounterCase{"SixteenTiB4K",
+                    {4096, 16 * kTiB / 4096, 16 * kTiB / 4096 - 3},
+                    {32, 512, (1 << 30) - 1, 1 << 30}},
+        CounterCase{"SixteenTiB64K", {65536, 16 * kTiB / 65536, 12345}, {128, 512, 12345, 1 << 28}},
+        // 2^38 fragments: halved eight times.
+        CounterCase{
+            "OnePiB4K", {4096, kPiB / 4096, kPiB / 4096 / 4}, {2048, 512, 1 << 28, 1 << 30}},
+        CounterCase{"OnePiB64K", {65536, kPiB / 65536, 7}, {2048, 512, 0, 1 << 30}},
+        // Free space alone too large (a filesystem that reports more free
+        // than total) also scales.
+        CounterCase{"FreeBeyond32Bits", {512, 100, std::uint64_t{1} << 31}, {2, 512, 1 << 30, 50}},
+        CounterCase{"ExactlyInt32Max", {512, kInt32Max, kInt32Max}, {1, 512, kInt32Max, kInt32Max}},
+        // Fragments that are no multiple of 512 are one sector each.
+        CounterCase{"OddFragment", {1000, 5000, 4000}, {1, 1000, 4000, 5000}},
+        CounterCase{"TinyFragment", {1, 3, 2}, {1, 1, 2, 3}},
+        CounterCase{"ReadOnlyMedium", {2048, 300000, 0}, {4, 512, 0, 300000}},
+        CounterCase{"TwoGiBFragment", {std::uint64_t{1} << 31, 3, 1}, {1 << 22, 512, 1, 3}}),
+    [](const testing::TestParamInfo<CounterCase>& info) { return info.param.name; });
+
+TEST(Counters, RefuseWhatNo32BitCountersCanDescribe) {
+  const std::vector<FsStats> cases = {
+      {0, 100, 50},                                         // no unit
+      {(std::uint64_t{1} << 31) + 1, 1, 1},                 // sector beyond 32 bits
+      {std::uint64_t{1} << 40, 1, 1},                       // 2^31 sectors per cluster
+      {512, std::numeric_limits<std::uint64_t>::max(), 0},  // would need 2^33 sectors
+      {std::uint64_t{1} << 30, std::uint64_t{1} << 42, 0},  // scaling passes 2^31
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i)
+    EXPECT_FALSE(app::CountersFromStats(cases[i]).has_value()) << "case " << i;
+}
+
+// --- the query over fixture maps -----------------------------------------
+
+// A mount table that the test controls: the text it reads, whether it says
+// it changed, and how often it was read.
+struct ScriptedTable {
+  std::string text;
+  bool changes = false;
+  int reads = 0;
+  int looks = 0;
+
+  app::MountSource Source() {
+    return {[this] {
+              ++looks;
+              return changes;
+            },
+            [this] {
+              ++reads;
+              return app::DriveMapFromText(text);
+            }};
+  }
+};
+
+// statvfs answers by mount point; every call is recorded.
+struct ScriptedStat {
+  std::map<std::string, FsStats> answers;
+  std::vector<std::string> calls;
+
+  app::StatFunction Function() {
+    return [this](const std::string& path) -> std::optional<FsStats> {
+      calls.push_back(path);
+      const auto it = answers.find(path);
+      if (it == answers.end()) return std::nullopt;
+      return it->second;
+    };
+  }
+};
+
+report::FreeSpaceQuery AsSurveyQuery(app::DriveQuery& query) {
+  return [&query](const std::string& root, std::int32_t& spc, std::int32_t& bps, std::int32_t& nfc,
+                  std::int32_t& tnc) { return query.Query(root.c_str(), spc, bps, nfc, tnc); };
+}
+
+std::vector<std::string> Survey(app::DriveQuery& query) {
+  report::TextTable table;
+  report::SurveyDrives(AsSurveyQuery(query), table);
+  return {table.Texts().begin(), table.Texts().end()};
+}
+
+TEST(DriveQuery, SurveysTheFixtureVolumes) {
+  ScriptedTable table{Fixture("floppy.mountinfo")};
+  ScriptedStat stat;
+  stat.answers["/media/floppy0"] = {512, 2847, 2847};    // empty 1.44 MB floppy
+  stat.answers["/media/floppy1"] = {512, 2847, 11};      // 11 sectors left
+  stat.answers["/"] = {4096, 1 << 24, 1000000};          // 3906.25 MB
+  stat.answers["/media/usb"] = {32768, 1 << 20, 65536};  // 2 GiB free
+  app::DriveQuery query(table.Source(), stat.Function());
+  EXPECT_EQ(Survey(query), (std::vector<std::string>{"1.39MB", "0.01MB", "3906MB", "2048MB", "n/a",
+                                                     "n/a", "n/a", "n/a", "n/a"}));
+}
+
+TEST(DriveQuery, FailuresLeaveTheCountersAsTheyCame) {
+  ScriptedTable table{Fixture("desktop.mountinfo")};
+  ScriptedStat stat;
+  stat.answers["/"] = {4096, 1000, 500};
+  stat.answers["/home"] = {0, 1000, 500};  // no unit: unrepresentable
+  // /media/cdrom: statvfs fails (no answer scripted)
+  app::DriveQuery query(table.Source(), stat.Function());
+
+  const std::vector<const char*> failing = {"a:\\", "b:\\", "d:\\",  "f:\\", "j:\\",
+                                            "c:",   "",     "cc:\\", nullptr};
+  for (const char* root : failing) {
+    std::int32_t spc = 11, bps = 22, nfc = 33, tnc = 44;
+    EXPECT_EQ(query.Query(root, spc, bps, nfc, tnc), 0) << (root ? root : "(null)");
+    EXPECT_EQ(std::vector<std::int32_t>({spc, bps, nfc, tnc}),
+              std::vector<std::int32_t>({11, 22, 33, 44}))
+        << (root ? root : "(null)");
+  }
+  std::int32_t spc = 11, bps = 22, nfc = 33, tnc = 44;
+  EXPECT_NE(query.Query("C:\\", spc, bps, nfc, tnc), 0);
+  EXPECT_EQ(std::vector<std::int32_t>({spc, bps, nfc, tnc}),
+            std::vector<std::int32_t>({8, 512, 500, 1000}));
+}
+
+TEST(DriveQuery, AsksOnlyLetteredVolumes) {
+  ScriptedTable table{Fixture("desktop.mountinfo")};
+  ScriptedStat stat;
+  app::DriveQuery query(table.Source(), stat.Function(), std::chrono::milliseconds(2000));
+  Survey(query);
+  // Local ones in letter order; the network ones run on their own threads,
+  // so their order among themselves is not fixed but they come in too.
+  std::multiset<std::string> asked(stat.calls.begin(), stat.calls.end());
+  EXPECT_EQ(asked,
+            (std::multiset<std::string>{"/", "/home", "/media/user/USB STICK", "/media/cdrom",
+                                        "/mnt/nfs", "/mnt/nas", "/mnt/ssh"}));
+}
+
+TEST(DriveQuery, ReadsTheTableAtMostOncePerSurvey) {
+  ScriptedTable table{Fixture("floppy.mountinfo")};
+  ScriptedStat stat;
+  app::DriveQuery query(table.Source(), stat.Function());
+
+  Survey(query);
+  EXPECT_EQ(table.reads, 1);  // the first query reads
+
+  table.changes = true;  // a table that changes all the time
+  Survey(query);
+  Survey(query);
+  EXPECT_EQ(table.reads, 3);
+  EXPECT_EQ(table.looks, 2);  // one look per survey, at A:
+
+  table.changes = false;
+  Survey(query);
+  EXPECT_EQ(table.reads, 3);
+}
+
+TEST(DriveQuery, FollowsTheTableFromOneSurveyToTheNext) {
+  ScriptedTable table{Fixture("floppy.mountinfo")};
+  ScriptedStat stat;
+  stat.answers["/"] = {4096, 1 << 20, 1 << 18};
+  stat.answers["/media/usb"] = {4096, 1 << 20, 1 << 17};
+  stat.answers["/mnt/new"] = {4096, 1 << 20, 1 << 16};
+  app::DriveQuery query(table.Source(), stat.Function());
+  EXPECT_EQ(Survey(query)[3], "512MB");
+
+  // The stick goes and another volume comes in its place.
+  table.text = "1 0 8:2 / / rw - ext4 /dev/sda2 rw\n2 1 8:49 / /mnt/new rw - ext4 /dev/sdd1 rw\n";
+  table.changes = true;
+  EXPECT_EQ(Survey(query)[3], "256MB");
+  EXPECT_EQ(app::DescribeSlot(query.Map(), 4), "/mnt/new (/dev/sdd1)");
+
+  // A query on its own, out of survey order, also looks.
+  table.text = "1 0 8:2 / / rw - ext4 /dev/sda2 rw\n";
+  std::int32_t spc = 0, bps = 0, nfc = 0, tnc = 0;
+  EXPECT_EQ(query.Query("d:\\", spc, bps, nfc, tnc), 0);
+  EXPECT_EQ(app::DescribeSlot(query.Map(), 4), "No volume has the letter D:");
+}
+
+TEST(DriveQuery, UnreadableTableLeavesNoLetters) {
+  ScriptedStat stat;
+  stat.answers["/"] = {4096, 100, 50};
+  app::DriveQuery query({[] { return true; }, [] { return std::optional<DriveMap>(); }},
+                        stat.Function());
+  std::int32_t spc = 0, bps = 0, nfc = 0, tnc = 0;
+  EXPECT_EQ(query.Query("c:\\", spc, bps, nfc, tnc), 0);
+  EXPECT_TRUE(stat.calls.empty());
+}
+
+}  // namespace
