@@ -1,16 +1,29 @@
 // The committed pictures of the start notice window, read as BMP files.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <set>
-#include <tuple>
-
-#include "tests/artwork_files.h"
+#include <string>
+#include <vector>
 
 namespace {
 
-using artwork_test::Le;
-using artwork_test::ReadBytes;
-using artwork_test::SourcePath;
+std::string SourcePath(const std::string& relative) {
+  return std::string(TAMBERLODE_SOURCE_DIR) + "/" + relative;
+}
+
+std::vector<std::uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::uint32_t Le(const std::vector<std::uint8_t>& b, std::size_t at, int bytes) {
+  std::uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | b.at(at + static_cast<std::size_t>(i));
+  return v;
+}
 
 struct Rgb {
   int r, g, b;
