@@ -1,0 +1,90 @@
+// Arbitrary mount-table text through libmount into the drive map, then the
+// query over that map. Besides the sanitizers, it checks what the map
+// promises: C: is "/", floppies sit on A:/B:, D: on are filled without gaps,
+// no volume has two letters, nothing unaskable has one.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "app/drivemap_posix.h"
+
+namespace {
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+void CheckMap(const app::DriveMap& map) {
+  if (map[0]) Check(map[0]->source == "/dev/fd0");
+  if (map[1]) Check(map[1]->source == "/dev/fd1");
+  if (map[2]) Check(map[2]->target == "/");
+  std::set<dev_t> devices;
+  bool gap = false;
+  for (int slot = 1; slot <= report::kDrives; ++slot) {
+    const auto& volume = map[slot - 1];
+    if (slot >= 4) {
+      Check(!(gap && volume));
+      gap = gap || !volume;
+    }
+    if (!volume) {
+      Check(app::DescribeSlot(map, slot).rfind("No volume has the letter ", 0) == 0);
+      continue;
+    }
+    Check(!volume->target.empty() && volume->target.front() == '/');
+    if (slot != 3) {
+      Check(volume->target != "/");
+      for (const char* type : {"autofs", "tmpfs", "ramfs", "squashfs", "proc", "sysfs"})
+        Check(volume->fstype != type);
+    }
+    if (volume->device != 0) Check(devices.insert(volume->device).second);
+    Check(app::DescribeSlot(map, slot).rfind(volume->target, 0) == 0);
+  }
+}
+
+void CheckCounters(const app::FsStats& stats) {
+  const auto counters = app::CountersFromStats(stats);
+  if (!counters) return;
+  Check(counters->sectorsPerCluster > 0 && counters->bytesPerSector > 0);
+  Check(counters->freeClusters >= 0 && counters->totalClusters >= 0);
+  const double cluster =
+      static_cast<double>(counters->sectorsPerCluster) * counters->bytesPerSector;
+  const double unit = static_cast<double>(stats.fragmentSize);
+  // True to within one cluster (and a little for double rounding).
+  Check(unit * stats.blocks - cluster * counters->totalClusters <= cluster * 1.000001);
+  Check(unit * stats.blocks >= cluster * counters->totalClusters * 0.999999);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // The first 24 bytes, when there are that many, double as statvfs numbers.
+  app::FsStats stats;
+  if (size >= 24) {
+    std::memcpy(&stats.fragmentSize, data, 8);
+    std::memcpy(&stats.blocks, data + 8, 8);
+    std::memcpy(&stats.blocksAvailable, data + 16, 8);
+    CheckCounters(stats);
+  }
+
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const auto map = app::DriveMapFromText(text);
+  if (!map) return 0;
+  CheckMap(*map);
+
+  app::DriveQuery query(
+      {[] { return false; }, [&map] { return map; }},
+      [&stats](const std::string&) { return std::optional(stats); },
+      std::chrono::milliseconds(1000));
+  for (int slot = 1; slot <= report::kDrives; ++slot) {
+    const char root[] = {static_cast<char>('a' + slot - 1), ':', '\\', '\0'};
+    std::int32_t spc = -1, bps = -2, nfc = -3, tnc = -4;
+    const std::int32_t answered = query.Query(root, spc, bps, nfc, tnc);
+    if (!map->at(slot - 1)) Check(answered == 0);
+    if (answered == 0) Check(spc == -1 && bps == -2 && nfc == -3 && tnc == -4);
+  }
+  return 0;
+}
