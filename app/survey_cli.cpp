@@ -1,6 +1,8 @@
-// Prints the survey of this machine, one drive a line.
+// Prints the survey of this machine, one drive a line, with the volume
+// behind each letter where the platform names one.
 #include <cstdio>
 
+#include "app/drives.h"
 #include "app/module1.h"
 #include "report/survey.h"
 
@@ -11,8 +13,9 @@ int main() {
          std::int32_t& d) { return Module1::GetDiskFreeSpaceA(root.c_str(), a, b, c, d); },
       table);
   for (int slot = 1; slot <= report::kDrives; ++slot) {
-    std::printf("Number of Free Megabytes on %s %s\n",
-                std::string(report::kDriveTable[slot - 1].letter).c_str(),
-                table.Read(slot).c_str());
+    const std::string volume = app::DriveVolume(slot);
+    std::printf("Number of Free Megabytes on %s %s%s%s\n",
+                std::string(report::kDriveTable[slot - 1].letter).c_str(), table.Read(slot).c_str(),
+                volume.empty() ? "" : "\t", volume.c_str());
   }
 }

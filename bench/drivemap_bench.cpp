@@ -1,0 +1,78 @@
+// The survey with the real Linux query against its floor: the statvfs calls
+// on the same mount points and nothing else. Also what the query avoids by
+// watching the mount table instead of reading it at every survey.
+#include <benchmark/benchmark.h>
+#include <sys/statvfs.h>
+
+#include <string>
+#include <vector>
+
+#include "app/drivemap_posix.h"
+#include "app/module1.h"
+#include "report/survey.h"
+
+namespace {
+
+std::int32_t RealQuery(const std::string& root, std::int32_t& spc, std::int32_t& bps,
+                       std::int32_t& nfc, std::int32_t& tnc) {
+  return Module1::GetDiskFreeSpaceA(root.c_str(), spc, bps, nfc, tnc);
+}
+
+// Mount points of the lettered drives, as the query sees them.
+std::vector<std::string> LetteredMountPoints() {
+  std::vector<std::string> points;
+  for (const auto& volume : app::SystemDriveQuery().Map())
+    if (volume) points.push_back(volume->target);
+  return points;
+}
+
+void BM_SurveyRealQuery(benchmark::State& state) {
+  report::TextTable table;
+  for (auto _ : state) {
+    report::SurveyDrives(RealQuery, table);
+    benchmark::DoNotOptimize(table);
+  }
+  state.SetLabel(std::to_string(LetteredMountPoints().size()) + " lettered");
+}
+BENCHMARK(BM_SurveyRealQuery);
+
+// Nine statvfs calls, going round the lettered mount points.
+void BM_NineStatvfs(benchmark::State& state) {
+  const std::vector<std::string> points = LetteredMountPoints();
+  if (points.empty()) {
+    state.SkipWithError("no lettered volume");
+    return;
+  }
+  struct statvfs info {};
+  for (auto _ : state) {
+    for (int i = 0; i < report::kDrives; ++i)
+      benchmark::DoNotOptimize(::statvfs(points[i % points.size()].c_str(), &info));
+  }
+}
+BENCHMARK(BM_NineStatvfs);
+
+// One statvfs per lettered drive: the calls the survey cannot do without.
+void BM_StatvfsPerLetteredDrive(benchmark::State& state) {
+  const std::vector<std::string> points = LetteredMountPoints();
+  struct statvfs info {};
+  for (auto _ : state) {
+    for (const std::string& point : points)
+      benchmark::DoNotOptimize(::statvfs(point.c_str(), &info));
+  }
+}
+BENCHMARK(BM_StatvfsPerLetteredDrive);
+
+// What a survey would pay if it read the mount table every time.
+void BM_ReadMountTable(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(app::DriveMapFromFile("/proc/self/mountinfo"));
+}
+BENCHMARK(BM_ReadMountTable);
+
+// What it pays instead: one look for a change.
+void BM_LookForMountTableChange(benchmark::State& state) {
+  const app::MountSource source = app::KernelMountTable();
+  for (auto _ : state) benchmark::DoNotOptimize(source.changed());
+}
+BENCHMARK(BM_LookForMountTableChange);
+
+}  // namespace
