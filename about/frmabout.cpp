@@ -1,0 +1,25 @@
+#include "about/frmabout.h"
+
+frmAbout::frmAbout()
+    : tk::Form({.caption = "About MyApp",
+                .backColor = tk::kWhite,
+                .clientWidth = 4035,
+                .clientHeight = 3555,
+                .frame = tk::Frame::FixedDialog,
+                .left = 4335,
+                .top = 495}),
+      registry(&about::PlatformRegistry()) {}
+
+void frmAbout::Form_Load() {
+  const tk::AppProperties app = tk::App();
+  SetCaption("About " + app.title);
+  lblVersion.SetCaption("Version " + tk::Str(app.major) + "." + tk::Str(app.minor) + "." +
+                        tk::Str(app.revision));
+  lblTitle.SetCaption(app.title);
+}
+
+// Unloads this very window (not through the window reference); the next
+// opening loads it afresh.
+void frmAbout::cmdOK_Click() { Unload(); }
+
+void frmAbout::cmdSysInfo_Click() { StartSysInfo(); }

@@ -1,0 +1,301 @@
+// The platform-independent half of the toolkit layer: window states, status
+// checks, event dispatch and the unhandled-error path.
+#include "app/toolkit.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <exception>
+
+#include "app/format.h"
+#include "app/identity.h"
+#include "app/toolkit_backend.h"
+
+namespace tk {
+namespace {
+
+int loadedWindows = 0;
+std::vector<Form*> loadedForms;  // for the clean-up when the loop ends early
+std::optional<std::pair<std::string, int>> injectedFailure;
+testing::MessageBoxHook messageBoxHook;
+
+void DefaultUnhandledError(const Error& error) {
+  MsgBox(DescribeError(error));
+  backend::Quit(error.code() != 0 ? error.code() : 1);
+}
+UnhandledErrorHandler unhandledError = DefaultUnhandledError;
+
+void CheckStatus(int status, const char* interface, const char* operation) {
+  if (injectedFailure && injectedFailure->first == operation) {
+    status = injectedFailure->second;
+    injectedFailure.reset();
+  }
+  if (status != 0) throw Error(status, interface, operation);
+}
+
+}  // namespace
+
+Error::Error(int code, std::string interface, std::string operation)
+    : std::runtime_error("run-time error " + std::to_string(code) + " in " + interface + "." +
+                         operation),
+      code_(code),
+      interface_(std::move(interface)),
+      operation_(std::move(operation)) {}
+
+std::string DescribeError(const Error& error) {
+  std::string text;
+  switch (error.code()) {
+    case kInvalidCall:
+      text = "Invalid procedure call or argument";
+      break;
+    case kFileNotFound:
+      text = "File not found";
+      break;
+    case kInvalidProperty:
+      text = "Invalid property value";
+      break;
+    case kBackendFailure:
+      text = "Out of memory";
+      break;
+    default:
+      text = "Internal error";
+      break;
+  }
+  return "Run-time error '" + std::to_string(error.code()) + "':\n\n" + text + "\n\n(" +
+         error.interface() + "." + error.operation() + ")";
+}
+
+Font DefaultFont() { return {"MS Sans Serif", 8.25, 400, false, false, 0}; }
+
+// ---- Control ---------------------------------------------------------------
+
+Control::Control(Form& owner) : owner_(owner) { owner.controls_.push_back(this); }
+Control::~Control() = default;
+
+void Control::Check(int status, const char* interface, const char* operation) const {
+  CheckStatus(status, interface, operation);
+}
+
+Label::Label(Form& owner, Design design) : Control(owner), design_(std::move(design)) {
+  ResetToDesign();
+}
+void Label::ResetToDesign() {
+  caption_ = design_.caption;
+  visible_ = design_.visible;
+  toolTip_.clear();
+}
+std::string Label::Caption() const {
+  Check(0, "Label", "Caption");
+  return caption_;
+}
+void Label::SetCaption(std::string_view caption) {
+  if (peer())
+    Check(peer()->SetCaption(caption), "Label", "Caption");
+  else
+    Check(0, "Label", "Caption");
+  caption_ = caption;
+}
+void Label::SetVisible(bool visible) {
+  if (peer())
+    Check(peer()->SetVisible(visible), "Label", "Visible");
+  else
+    Check(0, "Label", "Visible");
+  visible_ = visible;
+}
+void Label::SetToolTip(std::string_view text) {
+  if (peer()) Check(peer()->SetToolTip(text), "Label", "ToolTipText");
+  toolTip_ = text;
+}
+std::unique_ptr<backend::ControlPeer> Label::CreatePeer(backend::WindowPeer& window) {
+  return window.CreateLabel(*this);
+}
+
+CommandButton::CommandButton(Form& owner, Design design, std::function<void()> click)
+    : Control(owner), design_(std::move(design)), click_(std::move(click)) {
+  ResetToDesign();
+}
+void CommandButton::ResetToDesign() { visible_ = design_.visible; }
+void CommandButton::SetVisible(bool visible) {
+  if (peer())
+    Check(peer()->SetVisible(visible), "CommandButton", "Visible");
+  else
+    Check(0, "CommandButton", "Visible");
+  visible_ = visible;
+}
+void CommandButton::Press() {
+  if (click_) Dispatch(owner(), click_);
+}
+std::unique_ptr<backend::ControlPeer> CommandButton::CreatePeer(backend::WindowPeer& window) {
+  return window.CreateButton(*this);
+}
+
+Timer::Timer(Form& owner, Design design, std::function<void()> tick)
+    : Control(owner), design_(design), tick_(std::move(tick)) {
+  ResetToDesign();
+}
+void Timer::ResetToDesign() { interval_ = design_.interval; }
+void Timer::SetInterval(int milliseconds) {
+  if (milliseconds < 0) Check(kInvalidProperty, "Timer", "Interval");
+  if (peer())
+    Check(peer()->SetInterval(design_.enabled ? milliseconds : 0), "Timer", "Interval");
+  else
+    Check(0, "Timer", "Interval");
+  interval_ = milliseconds;
+}
+void Timer::Tick() {
+  if (tick_) Dispatch(owner(), tick_);
+}
+std::unique_ptr<backend::ControlPeer> Timer::CreatePeer(backend::WindowPeer& window) {
+  return window.CreateTimer(*this);
+}
+
+PictureBox::PictureBox(Form& owner, Design design) : Control(owner), design_(design) {}
+std::unique_ptr<backend::ControlPeer> PictureBox::CreatePeer(backend::WindowPeer& window) {
+  return window.CreatePicture(*this);
+}
+
+Line::Line(Form& owner, Design design) : Control(owner), design_(design) {}
+std::unique_ptr<backend::ControlPeer> Line::CreatePeer(backend::WindowPeer& window) {
+  return window.CreateLine(*this);
+}
+
+// ---- Form ------------------------------------------------------------------
+
+Form::Form(Design design) : design_(std::move(design)), caption_(design_.caption) {}
+
+Form::~Form() {
+  // A window still loaded when its object goes (only in tests) loses its
+  // native window with it.
+  if (Loaded()) {
+    for (Control* control : controls_) control->peer_.reset();
+    window_.reset();
+    --loadedWindows;
+    std::erase(loadedForms, this);
+  }
+}
+
+void Form::Check(int status, const char* operation) const {
+  CheckStatus(status, "Form", operation);
+}
+
+bool Form::Visible() const { return window_ && window_->Visible(); }
+
+void Form::SetCaption(std::string_view caption) {
+  if (window_)
+    Check(window_->SetCaption(caption), "Caption");
+  else
+    Check(0, "Caption");
+  caption_ = caption;
+}
+
+void Form::Load() {
+  if (Loaded()) return;
+  caption_ = design_.caption;
+  for (Control* control : controls_) control->ResetToDesign();
+  auto window = backend::CreateWindow(*this);
+  Check(window ? 0 : kBackendFailure, "Load");
+  window_ = std::move(window);
+  ++loadedWindows;
+  loadedForms.push_back(this);
+  for (Control* control : controls_) {
+    control->peer_ = control->CreatePeer(*window_);
+    Check(control->peer_ ? 0 : kBackendFailure, "Load");
+  }
+  Check(window_->FinishLoad(), "Load");
+  Form_Load();
+}
+
+void Form::Show() {
+  Load();
+  // Form_Load may have unloaded the window again.
+  if (window_) Check(window_->Show(), "Show");
+}
+
+void Form::Hide() {
+  Load();
+  if (window_) Check(window_->Hide(), "Hide");
+}
+
+void Form::Unload() {
+  if (!Loaded()) return;
+  for (Control* control : controls_) control->peer_.reset();
+  window_.reset();
+  std::erase(loadedForms, this);
+  if (--loadedWindows == 0) backend::Quit(0);
+}
+
+// ---- Dispatch and errors ---------------------------------------------------
+
+void Dispatch(Form&, const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const Error& error) {
+    unhandledError(error);
+  } catch (const std::exception& error) {
+    unhandledError(Error(kInternalError, "Program", error.what()));
+  }
+}
+
+UnhandledErrorHandler SetUnhandledErrorHandler(UnhandledErrorHandler handler) {
+  auto previous = std::move(unhandledError);
+  unhandledError = handler ? std::move(handler) : DefaultUnhandledError;
+  return previous;
+}
+
+int LoadedWindows() { return loadedWindows; }
+
+int Run(int argc, char** argv, const std::function<void()>& startUp) {
+  if (const int status = backend::Start(argc, argv); status != 0) return status;
+  bool started = false;
+  try {
+    startUp();
+    started = true;
+  } catch (const Error& error) {
+    unhandledError(error);
+  }
+  const int status = started && loadedWindows > 0 ? backend::RunLoop() : (started ? 0 : 1);
+  // After an unhandled error the loop ends with windows still loaded.
+  while (!loadedForms.empty()) loadedForms.back()->Unload();
+  backend::Stop();
+  return status;
+}
+
+// ---- Services --------------------------------------------------------------
+
+void MsgBox(std::string_view prompt) {
+  if (messageBoxHook) {
+    messageBoxHook(std::string(prompt));
+    return;
+  }
+  backend::MessageBox(std::string(prompt));
+}
+
+void Shell(const std::string& programPath) {
+  CheckStatus(programPath.empty() ? kInvalidCall : backend::Launch(programPath), "Interaction",
+              "Shell");
+}
+
+std::string Dir(const std::string& path) { return backend::FileName(path); }
+
+std::string Format(double value, std::string_view pattern) {
+  auto text = app::Format(value, pattern);
+  CheckStatus(text ? 0 : kInvalidCall, "Strings", "Format");
+  return *text;
+}
+
+double Val(std::string_view text) { return app::Val(text); }
+std::string Str(double value) { return app::Str(value); }
+
+AppProperties App() { return {std::string(app::kTitle), app::kMajor, app::kMinor, app::kRevision}; }
+
+namespace testing {
+void FailNext(std::string_view operation, int code) {
+  injectedFailure.emplace(std::string(operation), code);
+}
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
+  auto previous = std::move(messageBoxHook);
+  messageBoxHook = std::move(hook);
+  return previous;
+}
+}  // namespace testing
+
+}  // namespace tk

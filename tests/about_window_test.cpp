@@ -1,0 +1,181 @@
+// The About window on the real Qt backend.
+#include <QLabel>
+#include <QPushButton>
+#include <string>
+#include <vector>
+
+#include "about/frmabout.h"
+#include "app/windows.h"
+#include "notice/form1.h"
+#include "report/form2.h"
+#include "window_testing.h"
+
+namespace {
+
+using namespace testing_windows;
+
+// A registry with no keys: every System Info press ends in the message.
+class NoRegistry final : public about::Registry {
+ public:
+  std::int32_t RegOpenKeyExA(about::RegistryKey, const char*, std::uint32_t, std::uint32_t,
+                             about::RegistryKey&) override {
+    return 2;
+  }
+  std::int32_t RegQueryValueExA(about::RegistryKey, const char*, std::uint32_t*, std::uint32_t&,
+                                unsigned char*, std::uint32_t&) override {
+    return 2;
+  }
+  std::int32_t RegCloseKey(about::RegistryKey) override { return 6; }
+};
+
+const std::string kUnavailable = "System Information Is Unavailable At This Time";
+
+class AboutWindow : public testing::Test {
+ protected:
+  void SetUp() override {
+    form.registry = &registry;
+    previousHook_ =
+        tk::testing::SetMessageBoxHook([this](const std::string& p) { prompts.push_back(p); });
+    app::Use<Form2>().freeSpaceQuery = [this](const std::string&, std::int32_t&, std::int32_t&,
+                                              std::int32_t&, std::int32_t&) {
+      ++queries;
+      return 0;
+    };
+  }
+  void TearDown() override {
+    tk::testing::SetMessageBoxHook(previousHook_);
+    form.registry = &about::PlatformRegistry();
+    form.Unload();
+    app::Use<Form2>().Unload();
+    Pump();
+    ASSERT_EQ(tk::LoadedWindows(), 0);
+  }
+  void Open() {
+    form.Show();
+    Activate(form);
+  }
+
+  frmAbout& form = app::Use<frmAbout>();
+  NoRegistry registry;
+  std::vector<std::string> prompts;
+  int queries = 0;
+
+ private:
+  tk::testing::MessageBoxHook previousHook_;
+};
+
+TEST_F(AboutWindow, AFixedDialogWithTheDesignsGeometry) {
+  Open();
+  QWidget* window = tk::backend::NativeWindow(form);
+  EXPECT_EQ(window->size(), QSize(269, 237));
+  EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "not resizable";
+  EXPECT_FALSE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_EQ(Native(form.picIcon)->geometry(), QRect(16, 16, 32, 32)) << "exactly the icon's size";
+  EXPECT_EQ(Native(form.cmdOK)->geometry(), QRect(91, 175, 84, 23));
+  EXPECT_EQ(Native(form.cmdSysInfo)->geometry(), QRect(92, 205, 83, 23));
+  EXPECT_EQ(Native(form.lblDescription)->geometry(), QRect(8, 88, 235, 62));
+  EXPECT_EQ(Native(form.lblTitle)->geometry(), QRect(72, 16, 115, 32));
+  EXPECT_EQ(Native(form.lblVersion)->geometry(), QRect(72, 48, 115, 15));
+  EXPECT_EQ(form.Line1(1).design().color, tk::Rgb(128, 128, 128));
+  EXPECT_EQ(form.Line1(0).design().width, 2);
+  for (tk::Label* label : {&form.lblDescription, &form.lblTitle, &form.lblVersion}) {
+    auto* native = Native<QLabel>(*label);
+    EXPECT_TRUE(Fits(native->text(), native->font(), native->size(), true))
+        << label->design().caption;
+  }
+}
+
+TEST_F(AboutWindow, TabOrderIsOkIconSystemInfoWithOkFocused) {
+  Open();
+  EXPECT_EQ(QApplication::focusWidget(), Native(form.cmdOK));
+  PressKey(Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), Native(form.picIcon));
+  PressKey(Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), Native(form.cmdSysInfo));
+  PressKey(Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), Native(form.cmdOK));
+}
+
+TEST_F(AboutWindow, LoadWritesTitleAndVersionFromTheIdentity) {
+  Open();
+  QWidget* window = tk::backend::NativeWindow(form);
+  EXPECT_EQ(window->windowTitle(), "About Tamberlode");
+  EXPECT_EQ(Native<QLabel>(form.lblTitle)->text(), "Tamberlode");
+  EXPECT_EQ(Native<QLabel>(form.lblVersion)->text(), "Version 0.1.0");
+  EXPECT_EQ(Native<QPushButton>(form.cmdSysInfo)->text(), "&System Info...");
+}
+
+TEST_F(AboutWindow, KeysCloseItOrStartTheLauncherByWhereTheFocusIs) {
+  struct Case {
+    const char* name;
+    int tabs;  // from cmdOK: 0 cmdOK, 1 picIcon, 2 cmdSysInfo
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    bool closes;
+    bool launches;
+  };
+  const Case cases[] = {
+      {"Enter on OK", 0, Qt::Key_Return, Qt::NoModifier, true, false},
+      {"Enter on the icon", 1, Qt::Key_Return, Qt::NoModifier, true, false},
+      {"Enter on System Info", 2, Qt::Key_Return, Qt::NoModifier, false, true},
+      {"Esc on OK", 0, Qt::Key_Escape, Qt::NoModifier, true, false},
+      {"Esc on the icon", 1, Qt::Key_Escape, Qt::NoModifier, true, false},
+      {"Esc on System Info", 2, Qt::Key_Escape, Qt::NoModifier, true, false},
+      {"Alt+S on OK", 0, Qt::Key_S, Qt::AltModifier, false, true},
+      {"Alt+S on the icon", 1, Qt::Key_S, Qt::AltModifier, false, true},
+  };
+  for (const Case& c : cases) {
+    prompts.clear();
+    Open();
+    for (int i = 0; i < c.tabs; ++i) PressKey(Qt::Key_Tab);
+    PressKey(c.key, c.modifiers);
+    EXPECT_EQ(!form.Loaded(), c.closes) << c.name;
+    EXPECT_EQ(prompts,
+              c.launches ? std::vector<std::string>{kUnavailable} : std::vector<std::string>{})
+        << c.name;
+    form.Unload();
+  }
+}
+
+TEST_F(AboutWindow, SystemInfoLeavesTheWindowOpenAndUnchanged) {
+  Open();
+  Native<QPushButton>(form.cmdSysInfo)->click();
+  Native<QPushButton>(form.cmdSysInfo)->click();
+  EXPECT_EQ(prompts, (std::vector<std::string>{kUnavailable, kUnavailable}));
+  EXPECT_TRUE(form.Visible());
+  EXPECT_EQ(form.Caption(), "About Tamberlode");
+}
+
+TEST_F(AboutWindow, OkThenOpenAgainRunsTheLoadAgain) {
+  Open();
+  form.lblTitle.SetCaption("changed");
+  Native<QPushButton>(form.cmdOK)->click();
+  EXPECT_FALSE(form.Loaded());
+  Open();
+  EXPECT_EQ(form.lblTitle.Caption(), "Tamberlode");
+  tk::backend::NativeWindow(form)->close();  // the title-bar close does what OK does
+  Pump();
+  EXPECT_FALSE(form.Loaded());
+  EXPECT_EQ(&app::Use<frmAbout>(), &form);
+}
+
+TEST_F(AboutWindow, TheReportStaysUsableWhileTheAboutBoxIsOpen) {
+  Form2& report = app::Use<Form2>();
+  report.Show();
+  Native<QPushButton>(report.Command2)->click();
+  ASSERT_TRUE(form.Visible());
+  Native<QPushButton>(report.Command1)->click();
+  EXPECT_EQ(queries, 18);
+  EXPECT_TRUE(form.Visible());
+  Native<QPushButton>(report.Command3)->click();
+  EXPECT_EQ(tk::LoadedWindows(), 0);
+}
+
+TEST_F(AboutWindow, Screenshot) {
+  Open();
+  Pump(50);
+  Screenshot(form, "about.png");
+}
+
+}  // namespace

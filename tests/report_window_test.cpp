@@ -1,0 +1,255 @@
+// The report window on the real Qt backend.
+#include <QCloseEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "about/frmabout.h"
+#include "app/windows.h"
+#include "notice/form1.h"
+#include "report/form2.h"
+#include "window_testing.h"
+
+namespace {
+
+using namespace testing_windows;
+
+// Answers from a table that the test may change between surveys, and notes
+// whether any window of the program was visible during each query.
+struct ScriptedDrives {
+  std::map<char, report::FreeSpaceCounters> answers;
+  int calls = 0;
+  bool sawVisibleWindow = false;
+
+  report::FreeSpaceQuery Query() {
+    return [this](const std::string& root, std::int32_t& spc, std::int32_t& bps, std::int32_t& nfc,
+                  std::int32_t& tnc) -> std::int32_t {
+      ++calls;
+      sawVisibleWindow = sawVisibleWindow || app::Use<Form1>().Visible() ||
+                         app::Use<Form2>().Visible() || app::Use<frmAbout>().Visible();
+      const auto it = answers.find(root.front());
+      if (it == answers.end()) return 0;
+      spc = it->second.sectorsPerCluster;
+      bps = it->second.bytesPerSector;
+      nfc = it->second.freeClusters;
+      tnc = it->second.totalClusters;
+      return 1;
+    };
+  }
+};
+
+class ReportWindow : public testing::Test {
+ protected:
+  void SetUp() override {
+    form.freeSpaceQuery = drives.Query();
+    drives.answers = {{'c', {8, 512, 1000000, 2000000}}, {'d', {1, 2048, 0, 300000}}};
+  }
+  void TearDown() override {
+    for (tk::Form* f :
+         std::initializer_list<tk::Form*>{&app::Use<Form1>(), &form, &app::Use<frmAbout>()}) {
+      f->Unload();
+    }
+    Pump();
+    ASSERT_EQ(tk::LoadedWindows(), 0);
+  }
+  std::vector<std::string> Results() {
+    std::vector<std::string> texts;
+    for (tk::Label* l : {&form.lbla, &form.lblb, &form.lbl1, &form.lbl2, &form.lbl3, &form.lbl4,
+                         &form.lbl5, &form.lbl6, &form.lbl7}) {
+      texts.push_back(Native<QLabel>(*l)->text().toStdString());
+    }
+    return texts;
+  }
+
+  Form2& form = app::Use<Form2>();
+  ScriptedDrives drives;
+};
+
+TEST_F(ReportWindow, ControlsStandWhereTheDesignPutsThem) {
+  form.Show();
+  QWidget* window = tk::backend::NativeWindow(form);
+  EXPECT_EQ(window->windowTitle(), "Free Space on Drives A: to I:");
+  EXPECT_EQ(window->size(), QSize(260, 183));
+  EXPECT_EQ(window->palette().color(QPalette::Window), QColor(255, 255, 255));
+  EXPECT_TRUE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_LT(window->minimumWidth(), window->maximumWidth()) << "the frame is sizable";
+  int labels = 0, buttons = 0;
+  for (tk::Control* control : form.controls()) {
+    if (auto* label = dynamic_cast<tk::Label*>(control)) {
+      ++labels;
+      EXPECT_EQ(Native(*label)->geometry(), Pixels(label->design().rect))
+          << label->design().caption;
+      EXPECT_EQ(Native(*label)->focusPolicy(), Qt::NoFocus);
+    } else if (auto* button = dynamic_cast<tk::CommandButton*>(control)) {
+      ++buttons;
+      EXPECT_EQ(Native(*button)->geometry(), Pixels(button->design().rect));
+    }
+  }
+  EXPECT_EQ(labels, 18);
+  EXPECT_EQ(buttons, 3);
+  EXPECT_EQ(Pixels(form.lblFreeI.design().rect), QRect(8, 136, 161, 17));
+  EXPECT_EQ(Pixels(form.Command3.design().rect), QRect(192, 160, 57, 17));
+}
+
+TEST_F(ReportWindow, FocusMovesAmongTheButtonsOnlyRefreshFirst) {
+  form.Show();
+  Activate(form);
+  auto* refresh = Native<QPushButton>(form.Command1);
+  auto* about = Native<QPushButton>(form.Command2);
+  auto* exit = Native<QPushButton>(form.Command3);
+  EXPECT_EQ(QApplication::focusWidget(), refresh);
+  PressKey(Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), about);
+  PressKey(Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), exit);
+  PressKey(Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), refresh);
+}
+
+TEST_F(ReportWindow, EveryTextFitsItsBoxWithTheInstalledFonts) {
+  form.Show();
+  std::vector<std::string> texts;
+  for (tk::Control* control : form.controls()) {
+    if (auto* label = dynamic_cast<tk::Label*>(control)) {
+      auto* native = Native<QLabel>(*label);
+      EXPECT_TRUE(Fits(QString::fromStdString(label->design().caption), native->font(),
+                       native->size(), false))
+          << label->design().caption;
+      // The widest results a drive line shows.
+      for (const char* result : {"1.39MB", "3906MB", "9999999MB", "n/a"}) {
+        EXPECT_TRUE(Fits(result, native->font(), native->size(), false)) << result;
+      }
+    } else if (auto* button = dynamic_cast<tk::CommandButton*>(control)) {
+      auto* native = Native<QPushButton>(*button);
+      EXPECT_TRUE(Fits(native->text(), native->font(),
+                       native->size() - QSize(tk::backend::kButtonMargins, 4), false))
+          << button->design().caption;
+    }
+  }
+}
+
+TEST_F(ReportWindow, LoadFillsTheNineLinesBeforeTheWindowIsShown) {
+  form.Show();
+  EXPECT_EQ(drives.calls, 9);
+  EXPECT_FALSE(drives.sawVisibleWindow) << "the survey ran while a window was on screen";
+  EXPECT_EQ(Results(), (std::vector<std::string>{"n/a", "n/a", "3906MB", "0MB", "n/a", "n/a", "n/a",
+                                                 "n/a", "n/a"}));
+  for (tk::Control* control : form.controls()) {
+    if (auto* label = dynamic_cast<tk::Label*>(control)) {
+      EXPECT_EQ(Native<QLabel>(*label)->text().indexOf("sString"), -1);
+    }
+  }
+}
+
+TEST_F(ReportWindow, RefreshRecomputesEveryLineFromFreshQueries) {
+  drives.answers = {{'c', {8, 512, 160000, 1}}};
+  form.Show();
+  EXPECT_EQ(Results()[0], "n/a");
+  // An empty floppy goes into A:; B: repeats it and stays n/a.
+  drives.answers['a'] = {1, 512, 2847, 2880};
+  Native<QPushButton>(form.Command1)->click();
+  EXPECT_EQ(drives.calls, 18);
+  EXPECT_EQ(Results(), (std::vector<std::string>{"1.39MB", "n/a", "625MB", "n/a", "n/a", "n/a",
+                                                 "n/a", "n/a", "n/a"}));
+  drives.answers.clear();
+  Native<QPushButton>(form.Command1)->click();
+  EXPECT_EQ(Results(), (std::vector<std::string>{"n/a", "n/a", "0MB", "n/a", "n/a", "n/a", "n/a",
+                                                 "n/a", "n/a"}));
+}
+
+TEST_F(ReportWindow, EachDriveLineNamesItsVolumeInATooltip) {
+  form.Show();
+  const std::vector<std::pair<tk::Label*, tk::Label*>> lines = {
+      {&form.lblFreeA, &form.lbla}, {&form.lblFreeC, &form.lbl1}, {&form.lblFreeI, &form.lbl7}};
+  for (const auto& [caption, result] : lines) {
+    const QString tip = Native<QLabel>(*caption)->toolTip();
+    EXPECT_FALSE(tip.isEmpty()) << caption->design().caption;
+    EXPECT_EQ(Native<QLabel>(*result)->toolTip(), tip);
+  }
+  EXPECT_EQ(form.lblFreeA.Caption(), "Number of Free Megabytes on A:") << "captions never change";
+}
+
+TEST_F(ReportWindow, AboutTwiceGivesOneAboutBox) {
+  form.Show();
+  Native<QPushButton>(form.Command2)->click();
+  frmAbout& about = app::Use<frmAbout>();
+  ASSERT_TRUE(about.Visible());
+  QWidget* first = tk::backend::NativeWindow(about);
+  about.lblTitle.SetCaption("marked");
+  const int loaded = tk::LoadedWindows();
+  Native<QPushButton>(form.Command2)->click();
+  EXPECT_EQ(tk::backend::NativeWindow(about), first);
+  EXPECT_EQ(tk::LoadedWindows(), loaded);
+  EXPECT_EQ(about.lblTitle.Caption(), "marked") << "Form_Load ran again";
+  EXPECT_TRUE(form.Visible()) << "the report stays usable";
+  Native<QPushButton>(form.Command1)->click();
+  EXPECT_EQ(drives.calls, 18);
+}
+
+TEST_F(ReportWindow, ExitUnloadsEveryWindowAndNeverShowsANewAboutBox) {
+  Form1& notice = app::Use<Form1>();
+  notice.Show();
+  notice.Hide();
+  form.Show();
+  const bool aboutWasLoaded = app::Use<frmAbout>().Loaded();
+  ASSERT_FALSE(aboutWasLoaded);
+  Native<QPushButton>(form.Command3)->click();
+  EXPECT_EQ(tk::LoadedWindows(), 0);
+  EXPECT_FALSE(notice.Loaded());
+  EXPECT_FALSE(app::Use<frmAbout>().Loaded()) << "Exit loaded the About box";
+}
+
+TEST_F(ReportWindow, ExitWithTheAboutBoxOpenEndsTheProgram) {
+  form.Show();
+  Native<QPushButton>(form.Command2)->click();
+  ASSERT_TRUE(app::Use<frmAbout>().Visible());
+  Native<QPushButton>(form.Command3)->click();
+  EXPECT_EQ(tk::LoadedWindows(), 0);
+}
+
+TEST_F(ReportWindow, TheTitleBarCloseDoesWhatExitDoes) {
+  app::Use<Form1>().Show();
+  app::Use<Form1>().Hide();
+  form.Show();
+  Native<QPushButton>(form.Command2)->click();
+  tk::backend::NativeWindow(form)->close();
+  Pump();
+  EXPECT_EQ(tk::LoadedWindows(), 0);
+}
+
+long ResidentKilobytes() {
+  std::ifstream statm("/proc/self/statm");
+  long pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return resident * 4;
+}
+
+TEST_F(ReportWindow, TenThousandRefreshesDoNotGrowTheResidentMemory) {
+  if (TAMBERLODE_SANITIZED)
+    GTEST_SKIP() << "the address sanitizer keeps freed memory in quarantine";
+  form.Show();
+  auto* refresh = Native<QPushButton>(form.Command1);
+  for (int i = 0; i < 500; ++i) refresh->click();  // let caches settle
+  Pump();
+  const long before = ResidentKilobytes();
+  for (int i = 0; i < 10000; ++i) {
+    drives.answers['e'] = {8, 512, i, 1};  // a line that changes every time
+    refresh->click();
+    if (i % 1000 == 0) Pump();
+  }
+  Pump();
+  const long growth = ResidentKilobytes() - before;
+  RecordProperty("resident_growth_kb", static_cast<int>(growth));
+  EXPECT_LT(growth, 2048) << "resident memory grew by " << growth << " KiB";
+}
+
+TEST_F(ReportWindow, Screenshot) {
+  form.Show();
+  Pump(50);
+  Screenshot(form, "report.png");
+}
+
+}  // namespace

@@ -1,0 +1,283 @@
+// The toolkit layer on the real Qt backend: window states, single instances,
+// timers, unloading inside a handler, the end of the program and the
+// unhandled-error path.
+#include "app/toolkit.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/toolkit_backend.h"
+#include "app/toolkit_qt.h"
+#include "app/windows.h"
+
+namespace {
+
+void Pump(int milliseconds) {
+  QElapsedTimer clock;
+  clock.start();
+  do {
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  } while (clock.elapsed() < milliseconds);
+}
+
+void PressKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QWidget* target = QApplication::focusWidget();
+  ASSERT_TRUE(target);
+  QKeyEvent press(QEvent::KeyPress, key, modifiers);
+  QApplication::sendEvent(target, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, modifiers);
+  QApplication::sendEvent(target, &release);
+  Pump(0);
+}
+
+// A small test window: a label, two buttons and a timer.
+class TestWindow : public tk::Form {
+ public:
+  TestWindow()
+      : tk::Form(
+            {.caption = "Test", .clientWidth = 1500, .clientHeight = 900, .left = 0, .top = 0}) {}
+
+  tk::Label Label1{*this, {.caption = "design", .rect = {15, 30, 750, 255}}};
+  tk::CommandButton Command1{*this,
+                             {.caption = "Go", .rect = {15, 300, 600, 300}, .tabIndex = 1},
+                             &TestWindow::Command1_Click};
+  tk::CommandButton Command2{*this,
+                             {.caption = "Stop", .rect = {615, 300, 600, 300}, .tabIndex = 0},
+                             &TestWindow::Command2_Click};
+  tk::Timer Timer1{*this, {.interval = 0}, &TestWindow::Timer1_Timer};
+
+  int loads = 0;
+  int ticks = 0;
+  std::vector<std::string> steps;
+  std::function<void()> onClick;
+
+  void Command1_Click() {
+    if (onClick) onClick();
+  }
+  void Command2_Click() {}
+  void Timer1_Timer() { ++ticks; }
+
+ protected:
+  void Form_Load() override { ++loads; }
+};
+
+class Toolkit : public testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = tk::SetUnhandledErrorHandler([this](const tk::Error& e) { errors.push_back(e); });
+  }
+  void TearDown() override {
+    window.Unload();
+    Pump(0);
+    tk::SetUnhandledErrorHandler(previous_);
+  }
+  QPushButton* Button(int index) {
+    return tk::backend::NativeWindow(window)->findChild<QPushButton*>(
+        QStringLiteral("control%1").arg(index));
+  }
+
+  TestWindow window;
+  std::vector<tk::Error> errors;
+
+ private:
+  tk::UnhandledErrorHandler previous_;
+};
+
+TEST_F(Toolkit, WindowStatesFollowShowHideAndUnload) {
+  struct Step {
+    const char* action;
+    bool loaded, visible;
+    int loads;
+  };
+  const Step steps[] = {
+      {"created", false, false, 0}, {"show", true, true, 1},  {"show", true, true, 1},
+      {"hide", true, false, 1},     {"show", true, true, 1},  {"unload", false, false, 1},
+      {"unload", false, false, 1},  {"hide", true, false, 2}, {"unload", false, false, 2},
+      {"show", true, true, 3},
+  };
+  const int before = tk::LoadedWindows();
+  for (const Step& step : steps) {
+    const std::string action = step.action;
+    if (action == "show") window.Show();
+    if (action == "hide") window.Hide();
+    if (action == "unload") window.Unload();
+    EXPECT_EQ(window.Loaded(), step.loaded) << action << " #" << window.loads;
+    EXPECT_EQ(window.Visible(), step.visible) << action;
+    EXPECT_EQ(window.loads, step.loads) << action;
+    EXPECT_EQ(tk::LoadedWindows(), before + (step.loaded ? 1 : 0)) << action;
+  }
+}
+
+TEST_F(Toolkit, UnloadRestoresTheDesignOnTheNextLoad) {
+  window.Show();
+  window.Label1.SetCaption("changed");
+  window.SetCaption("Other");
+  auto* native = tk::backend::NativeWindow(window);
+  EXPECT_EQ(native->findChild<QLabel*>("control0")->text(), "changed");
+  EXPECT_EQ(native->windowTitle(), "Other");
+  window.Unload();
+  window.Show();
+  EXPECT_EQ(window.Label1.Caption(), "design");
+  EXPECT_EQ(tk::backend::NativeWindow(window)->windowTitle(), "Test");
+}
+
+struct Probe : TestWindow {};
+
+TEST_F(Toolkit, EachWindowClassHasOneInstanceMadeOnFirstUse) {
+  EXPECT_FALSE(app::Reference<Probe>());
+  Probe& first = app::Use<Probe>();
+  EXPECT_FALSE(first.Loaded()) << "first use only creates the object";
+  EXPECT_EQ(first.loads, 0);
+  first.Show();
+  app::Use<Probe>().Show();
+  EXPECT_EQ(&app::Use<Probe>(), &first);
+  EXPECT_EQ(first.loads, 1);
+  first.Unload();
+  EXPECT_EQ(&app::Use<Probe>(), &first) << "the reference outlives the unload";
+}
+
+TEST_F(Toolkit, TimersTickWhileHiddenAndStopOnUnload) {
+  window.Show();
+  window.Timer1.SetInterval(20);
+  window.Hide();
+  Pump(200);
+  EXPECT_GT(window.ticks, 3) << "a hidden window's timer goes on";
+  window.Unload();
+  const int ticks = window.ticks;
+  Pump(150);
+  EXPECT_EQ(window.ticks, ticks) << "unload stops the timer";
+  window.Show();
+  Pump(150);
+  EXPECT_EQ(window.ticks, ticks) << "the next load starts from the design interval, 0";
+}
+
+TEST_F(Toolkit, IntervalZeroNeverTicks) {
+  window.Show();
+  window.Timer1.SetInterval(30);
+  window.Timer1.SetInterval(0);
+  Pump(150);
+  EXPECT_EQ(window.ticks, 0);
+}
+
+TEST_F(Toolkit, UnloadInsideTheWindowsOwnHandlerLetsItGoOn) {
+  window.Show();
+  window.onClick = [this] {
+    window.Unload();
+    window.steps.push_back("after unload");
+    window.Label1.SetCaption("still here");
+  };
+  Button(1)->click();
+  Pump(50);  // the native window is deleted now, after the handler returned
+  EXPECT_FALSE(window.Loaded());
+  EXPECT_EQ(window.steps, std::vector<std::string>{"after unload"});
+  EXPECT_TRUE(errors.empty());
+  window.Show();
+  EXPECT_EQ(window.Label1.Caption(), "design");
+}
+
+TEST_F(Toolkit, AFailingStatusStopsTheHandlerAndReachesTheUnhandledErrorPath) {
+  window.Show();
+  window.onClick = [this] {
+    window.steps.push_back("before");
+    window.Label1.SetCaption("one");
+    window.steps.push_back("between");
+    window.Label1.SetCaption("two");
+    window.steps.push_back("after");
+  };
+  tk::testing::FailNext("Caption", tk::kInvalidProperty);
+  Button(1)->click();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].code(), tk::kInvalidProperty);
+  EXPECT_EQ(errors[0].interface(), "Label");
+  EXPECT_EQ(errors[0].operation(), "Caption");
+  EXPECT_EQ(window.steps, std::vector<std::string>{"before"});
+  EXPECT_EQ(window.Label1.Caption(), "design") << "the failed write changed nothing";
+  const std::string text = tk::DescribeError(errors[0]);
+  EXPECT_NE(text.find("380"), std::string::npos) << text;
+  EXPECT_NE(text.find("Label.Caption"), std::string::npos) << text;
+}
+
+TEST_F(Toolkit, TheProgramGoesOnWhileAHiddenWindowIsLoadedAndEndsWhenNoneIs) {
+  ASSERT_EQ(tk::LoadedWindows(), 0);
+  window.Show();
+  bool stillRunning = false;
+  QTimer::singleShot(10, [&] { window.Hide(); });
+  QTimer::singleShot(150, [&] {
+    stillRunning = true;
+    window.Unload();
+  });
+  QTimer::singleShot(2000, [] { QCoreApplication::exit(99); });  // guard
+  EXPECT_EQ(tk::backend::RunLoop(), 0);
+  EXPECT_TRUE(stillRunning);
+}
+
+TEST_F(Toolkit, TheDefaultUnhandledErrorShowsAMessageAndEndsTheLoopWithTheCode) {
+  tk::SetUnhandledErrorHandler(nullptr);
+  std::vector<std::string> prompts;
+  auto hook = tk::testing::SetMessageBoxHook([&](const std::string& p) { prompts.push_back(p); });
+  window.Show();
+  window.onClick = [this] { window.Timer1.SetInterval(-5); };
+  QTimer::singleShot(10, [&] { Button(1)->click(); });
+  QTimer::singleShot(2000, [] { QCoreApplication::exit(99); });  // guard
+  EXPECT_EQ(tk::backend::RunLoop(), tk::kInvalidProperty);
+  tk::testing::SetMessageBoxHook(hook);
+  ASSERT_EQ(prompts.size(), 1u);
+  EXPECT_NE(prompts[0].find("Timer.Interval"), std::string::npos) << prompts[0];
+}
+
+TEST_F(Toolkit, GeometryIsInTwipsAtFifteenToAPixel) {
+  window.Show();
+  QWidget* native = tk::backend::NativeWindow(window);
+  EXPECT_EQ(native->size(), QSize(100, 60));
+  EXPECT_EQ(native->findChild<QLabel*>("control0")->geometry(), QRect(1, 2, 50, 17));
+  EXPECT_EQ(Button(2)->geometry(), QRect(41, 20, 40, 20));
+  EXPECT_EQ(tk::backend::Pixels(5654), 377);
+}
+
+TEST_F(Toolkit, TabOrderFollowsTheTabIndexAndTheFirstButtonHoldsTheFocus) {
+  window.Show();
+  QApplication::setActiveWindow(tk::backend::NativeWindow(window));
+  Pump(20);
+  EXPECT_EQ(QApplication::focusWidget(), Button(2)) << "Command2 has tab index 0";
+  PressKey(Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), Button(1));
+  PressKey(Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), Button(2)) << "labels take no focus";
+}
+
+TEST(Services, DirFindsNormalFilesOnly) {
+  const std::string file = testing::TempDir() + "tamberlode dir test.exe";
+  std::FILE* f = std::fopen(file.c_str(), "w");
+  ASSERT_TRUE(f);
+  std::fclose(f);
+  EXPECT_EQ(tk::Dir(file), "tamberlode dir test.exe");
+  EXPECT_EQ(tk::Dir(file + ".missing"), "");
+  EXPECT_EQ(tk::Dir(testing::TempDir()), "") << "a folder is not a normal file";
+  std::remove(file.c_str());
+}
+
+TEST(Services, ShellOfAMissingProgramRaisesFileNotFound) {
+  try {
+    tk::Shell("/nonexistent/tamberlode tool");
+    FAIL() << "no error raised";
+  } catch (const tk::Error& e) {
+    EXPECT_EQ(e.code(), tk::kFileNotFound);
+  }
+  EXPECT_THROW(tk::Shell(""), tk::Error);
+}
+
+TEST(Services, FormatRaisesOnAnUnknownPattern) {
+  EXPECT_EQ(tk::Format(1.385, "0.00"), "1.39");
+  EXPECT_THROW(tk::Format(1.0, "#"), tk::Error);
+}
+
+}  // namespace
