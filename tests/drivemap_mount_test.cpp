@@ -137,14 +137,16 @@ TEST_F(RealFilesystems, LoopMountedVolumesGetTheNextLettersAndGoWhenUnmounted) {
 
   std::vector<std::pair<const Image*, fs::path>> volumes;
   for (const Image& image : images) {
-    if (!KernelKnows(image.fstype)) {
-      std::cout << "[   NOTE   ] " << image.fstype << " left out: this kernel cannot mount it\n";
-      continue;
-    }
     if (first + static_cast<int>(volumes.size()) > report::kDrives) break;
     std::string why;
     const fs::path point = MountImage(image.mkfs, image.megabytes, image.name, why);
-    if (point.empty()) GTEST_SKIP() << image.fstype << ": " << why;
+    if (point.empty()) {
+      // The mount itself loads the filesystem's module where there is one;
+      // a kernel that still does not list the type cannot mount it at all.
+      if (KernelKnows(image.fstype)) GTEST_SKIP() << image.fstype << ": " << why;
+      std::cout << "[   NOTE   ] " << image.fstype << " left out: this kernel cannot mount it\n";
+      continue;
+    }
     volumes.emplace_back(&image, point);
   }
   if (volumes.empty()) GTEST_SKIP() << "no free letter from D: on, or no filesystem to mount";

@@ -51,6 +51,8 @@ struct MapCase {
   std::vector<std::string> targets;  // A: to I:
 };
 
+void PrintTo(const MapCase& c, std::ostream* os) { *os << c.fixture; }
+
 class DriveMapFixtures : public testing::TestWithParam<MapCase> {};
 
 TEST_P(DriveMapFixtures, LettersTheUsersVolumesInMountOrder) {
@@ -137,6 +139,8 @@ struct CounterCase {
   FsStats stats;
   FreeSpaceCounters expected;
 };
+
+void PrintTo(const CounterCase& c, std::ostream* os) { *os << c.name; }
 
 class Counters : public testing::TestWithParam<CounterCase> {};
 
