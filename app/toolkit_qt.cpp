@@ -2,18 +2,21 @@
 #include "app/toolkit_qt.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCloseEvent>
 #include <QDialog>
 #include <QFileInfo>
 #include <QFont>
 #include <QFontMetrics>
 #include <QImage>
+#include <QImageReader>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QSet>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -60,13 +63,32 @@ QRect ToPixels(const Rect& r) {
   return {Pixels(r.left), Pixels(r.top), Pixels(r.width), Pixels(r.height)};
 }
 
-QImage LoadPicture(Picture picture) {
-  QImage image;
-  if (!picture.empty()) {
-    image.loadFromData(reinterpret_cast<const uchar*>(picture.data()),
-                       static_cast<int>(picture.size()));
+// Distinct colours of an image, to tell an icon's 2-colour image from its
+// 16-colour one after Qt has converted both to 32 bits.
+int Colours(const QImage& image) {
+  QSet<QRgb> colours;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) colours.insert(image.pixel(x, y));
   }
-  return image;
+  return static_cast<int>(colours.size());
+}
+
+// A BMP as it is; from an icon file the 32x32 image with the most colours.
+QImage LoadPicture(Picture picture) {
+  QByteArray bytes(reinterpret_cast<const char*>(picture.data()),
+                   static_cast<qsizetype>(picture.size()));
+  QBuffer buffer(&bytes);
+  QImageReader reader(&buffer);
+  QImage best;
+  for (int i = 0; i < std::max(1, reader.imageCount()); ++i) {
+    if (i > 0 && !reader.jumpToImage(i)) break;
+    const QImage image = reader.read();
+    if (best.isNull() || (image.size() == QSize(32, 32) &&
+                          (best.size() != QSize(32, 32) || Colours(image) > Colours(best)))) {
+      best = image;
+    }
+  }
+  return best;
 }
 
 // Native buttons break a caption that is too wide onto further lines at word

@@ -1,6 +1,7 @@
 // The About window on the real Qt backend.
 #include <QLabel>
 #include <QPushButton>
+#include <QSet>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,13 @@ TEST_F(AboutWindow, AFixedDialogWithTheDesignsGeometry) {
   EXPECT_EQ(Native(form.lblDescription)->geometry(), QRect(8, 88, 235, 62));
   EXPECT_EQ(Native(form.lblTitle)->geometry(), QRect(72, 16, 115, 32));
   EXPECT_EQ(Native(form.lblVersion)->geometry(), QRect(72, 48, 115, 15));
+  // The icon's 16-colour image, not its 2-colour one.
+  const QImage icon = Native(form.picIcon)->grab().toImage();
+  QSet<QRgb> colours;
+  for (int y = 0; y < icon.height(); ++y) {
+    for (int x = 0; x < icon.width(); ++x) colours.insert(icon.pixel(x, y));
+  }
+  EXPECT_GT(colours.size(), 4);
   EXPECT_EQ(form.Line1(1).design().color, tk::Rgb(128, 128, 128));
   EXPECT_EQ(form.Line1(0).design().width, 2);
   for (tk::Label* label : {&form.lblDescription, &form.lblTitle, &form.lblVersion}) {
