@@ -15,7 +15,7 @@ build/$(PRESET)/build.ninja:
 
 run: deps-run build/$(PRESET)/build.ninja
 	cmake --build --preset $(PRESET)
-	build/$(PRESET)/app/survey_cli
+	build/$(PRESET)/tamberlode
 
 test: deps-test build/$(PRESET)/build.ninja
 	cmake --build --preset $(PRESET)
