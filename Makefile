@@ -20,6 +20,7 @@ run: deps-run build/$(PRESET)/build.ninja
 test: deps-test build/$(PRESET)/build.ninja
 	cmake --build --preset $(PRESET)
 	ctest --preset $(PRESET) -j2
+	scripts/wine-tests.sh
 
 asan: deps-test
 	cmake --preset asan >/dev/null
