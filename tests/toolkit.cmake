@@ -16,3 +16,8 @@ if(NOT TAMBERLODE_PLATFORM STREQUAL win32)
   gtest_discover_tests(window_tests PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
                        DISCOVERY_TIMEOUT 30)
 endif()
+
+if(NOT TAMBERLODE_PLATFORM STREQUAL win32)
+  add_test(NAME Program.EndsPlainlyWithoutADisplay
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/no_display_test.sh $<TARGET_FILE:tamberlode>)
+endif()
