@@ -472,7 +472,7 @@ int Start(int, char**) {
   application = std::make_unique<QApplication>(applicationArgc, applicationArgv);
   qInstallMessageHandler(nullptr);
   QApplication::setApplicationName(ToQt(app::kTitle));
-  QGuiApplication::setDesktopFileName(QStringLiteral("tamberlode"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Tamberlode"));
   // The program ends when no window is loaded, not when the last one hides.
   QApplication::setQuitOnLastWindowClosed(false);
   return 0;

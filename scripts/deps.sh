@@ -8,9 +8,10 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libmount-dev
   fonts-liberation2 fonts-comic-neue
+  dpkg-dev file
 )
 if [[ "${1:-}" == test ]]; then
-  packages+=(xvfb xauth util-linux e2fsprogs dosfstools)
+  packages+=(xvfb xauth util-linux e2fsprogs dosfstools desktop-file-utils appstream)
   # The Windows builds and their tests under Wine (64-bit Wine only).
   packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest wine wine64 xdotool
              imagemagick python3-pefile)

@@ -1,0 +1,48 @@
+# Installation on Linux (the program, its desktop entry, icons and AppStream
+# metadata) and the Debian package built from the same rules by CPack.
+# Windows has neither, so there is nothing to do there.
+if(WIN32)
+  return()
+endif()
+
+include(GNUInstallDirs)
+
+# One name for the desktop file, the AppStream component and what the running
+# program reports to the desktop (app/toolkit_qt.cpp), so they find each other.
+set(TAMBERLODE_APP_ID org.example.Tamberlode)
+
+install(TARGETS tamberlode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/data/${TAMBERLODE_APP_ID}.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/data/${TAMBERLODE_APP_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# The same PNGs the program embeds as its window icon.
+foreach(size 16 32)
+  install(FILES ${PROJECT_SOURCE_DIR}/app/icon/tamberlode-${size}.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+          RENAME tamberlode.png)
+endforeach()
+# Debian expects the licence as the package's copyright file.
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tamberlode RENAME copyright)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME tamberlode)
+set(CPACK_PACKAGE_VENDOR "the Tamberlode developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "show the free space on each drive")
+# Debian wants the lines of the long description under 80 columns.
+set(CPACK_PACKAGE_DESCRIPTION "Tamberlode shows how many megabytes are free on each of the\n\
+drives A: to I:, which stand for the mounted volumes.")
+set(CPACK_PACKAGE_HOMEPAGE_URL https://example.org/tamberlode)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "the Tamberlode developers <tamberlode@example.org>")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The libraries come from dpkg-shlibdeps; the fonts are loaded by name at run
+# time, so nothing links them and they are listed here.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2, fonts-comic-neue")
+include(CPack)
