@@ -2,7 +2,7 @@
 # make test  installs what is missing, builds, runs every test
 PRESET ?= dev
 
-.PHONY: run test asan fuzz bench format format-check clean deps-run deps-test
+.PHONY: run test asan fuzz bench package format format-check clean deps-run deps-test
 
 deps-run:
 	@scripts/deps.sh run
@@ -31,6 +31,12 @@ bench: deps-run
 	cmake --preset release >/dev/null
 	cmake --build --preset release
 	for b in build/release/bench/*_bench; do $$b; done
+
+# The Debian package of the release build: build/release/packages/tamberlode_*.deb
+package: deps-run
+	cmake --preset release >/dev/null
+	cmake --build --preset release
+	cpack --config build/release/CPackConfig.cmake -B build/release/packages
 
 SOURCES = git ls-files --cached --others --exclude-standard '*.cpp' '*.h'
 
