@@ -11,7 +11,7 @@ packages=(
   dpkg-dev file
 )
 if [[ "${1:-}" == test ]]; then
-  packages+=(xvfb xauth util-linux e2fsprogs dosfstools desktop-file-utils appstream)
+  packages+=(xvfb xauth util-linux e2fsprogs dosfstools desktop-file-utils appstream locales)
   # The Windows builds and their tests under Wine (64-bit Wine only).
   packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest wine wine64 xdotool
              imagemagick python3-pefile)
