@@ -149,7 +149,7 @@ TEST_F(Toolkit, TimersTickWhileHiddenAndStopOnUnload) {
   window.Show();
   window.Timer1.SetInterval(20);
   window.Hide();
-  Pump(200);
+  Pump(400);
   EXPECT_GT(window.ticks, 3) << "a hidden window's timer goes on";
   window.Unload();
   const int ticks = window.ticks;
