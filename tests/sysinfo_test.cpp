@@ -25,6 +25,7 @@
 #include "about/registry.h"
 #include "app/toolkit.h"
 #include "app/toolkit_qt.h"
+#include "window_testing.h"
 
 namespace {
 
@@ -37,13 +38,7 @@ constexpr std::uint32_t kRegBinary = 3;
 
 // ---- Helpers ---------------------------------------------------------------
 
-void Pump(int milliseconds) {
-  QElapsedTimer clock;
-  clock.start();
-  do {
-    QApplication::processEvents(QEventLoop::AllEvents, 10);
-  } while (clock.elapsed() < milliseconds);
-}
+using testing_windows::Pump;
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
   for (std::size_t at = text.find(from); at != std::string::npos;

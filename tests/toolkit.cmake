@@ -1,8 +1,8 @@
 # The toolkit layer and the windows, on the real Qt backend (offscreen).
 if(NOT TAMBERLODE_PLATFORM STREQUAL win32)
-  find_package(Qt6 REQUIRED COMPONENTS Test)
   add_executable(toolkit_tests qt_main.cpp toolkit_test.cpp)
-  target_link_libraries(toolkit_tests PRIVATE tamberlode_toolkit GTest::gtest tamberlode_warnings)
+  target_link_libraries(toolkit_tests PRIVATE tamberlode_toolkit Qt6::Test GTest::gtest
+                                              tamberlode_warnings)
   gtest_discover_tests(toolkit_tests PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
                        DISCOVERY_TIMEOUT 30)
 
@@ -11,7 +11,6 @@ if(NOT TAMBERLODE_PLATFORM STREQUAL win32)
   target_link_libraries(window_tests PRIVATE tamberlode_windows Qt6::Test GTest::gtest
                                              tamberlode_warnings)
   target_compile_definitions(window_tests PRIVATE
-    TAMBERLODE_SCREENSHOT_DIR="${PROJECT_SOURCE_DIR}/build/screenshots"
     TAMBERLODE_SANITIZED=$<BOOL:${TAMBERLODE_SANITIZE}>)
   gtest_discover_tests(window_tests PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
                        DISCOVERY_TIMEOUT 30)

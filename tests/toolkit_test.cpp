@@ -18,26 +18,12 @@
 #include "app/toolkit_backend.h"
 #include "app/toolkit_qt.h"
 #include "app/windows.h"
+#include "window_testing.h"
 
 namespace {
 
-void Pump(int milliseconds) {
-  QElapsedTimer clock;
-  clock.start();
-  do {
-    QApplication::processEvents(QEventLoop::AllEvents, 10);
-  } while (clock.elapsed() < milliseconds);
-}
-
-void PressKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-  QWidget* target = QApplication::focusWidget();
-  ASSERT_TRUE(target);
-  QKeyEvent press(QEvent::KeyPress, key, modifiers);
-  QApplication::sendEvent(target, &press);
-  QKeyEvent release(QEvent::KeyRelease, key, modifiers);
-  QApplication::sendEvent(target, &release);
-  Pump(0);
-}
+using testing_windows::PressKey;
+using testing_windows::Pump;
 
 // A small test window: a label, two buttons and a timer.
 class TestWindow : public tk::Form {
