@@ -186,30 +186,6 @@ int SlotOfRootPath(const char* rootPath) {
   return 0;
 }
 
-std::optional<report::FreeSpaceCounters> CountersFromStats(const FsStats& stats) {
-  constexpr std::uint64_t kMax = std::numeric_limits<std::int32_t>::max();
-  constexpr std::uint64_t kSector = 512;
-  if (stats.fragmentSize == 0) return std::nullopt;
-  std::uint64_t bytesPerSector = kSector;
-  std::uint64_t sectorsPerCluster = stats.fragmentSize / kSector;
-  if (stats.fragmentSize % kSector != 0) {
-    bytesPerSector = stats.fragmentSize;
-    sectorsPerCluster = 1;
-  }
-  std::uint64_t freeClusters = stats.blocksAvailable;
-  std::uint64_t totalClusters = stats.blocks;
-  while (freeClusters > kMax || totalClusters > kMax) {
-    freeClusters >>= 1;
-    totalClusters >>= 1;
-    sectorsPerCluster <<= 1;  // at most 2^32 here, no overflow in 64 bits
-    if (sectorsPerCluster > kMax) return std::nullopt;
-  }
-  if (bytesPerSector > kMax || sectorsPerCluster > kMax) return std::nullopt;
-  return report::FreeSpaceCounters{
-      static_cast<std::int32_t>(sectorsPerCluster), static_cast<std::int32_t>(bytesPerSector),
-      static_cast<std::int32_t>(freeClusters), static_cast<std::int32_t>(totalClusters)};
-}
-
 std::optional<FsStats> StatPath(const std::string& path) {
   struct statvfs info {};
   int rc = 0;

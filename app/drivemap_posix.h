@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/counters.h"
 #include "app/timed_call_posix.h"
 #include "report/survey.h"
 
@@ -53,18 +54,7 @@ std::string DescribeSlot(const DriveMap& map, int slot);
 // Slot 1 to 9 for the root paths "a:\" to "i:\" (either case), else 0.
 int SlotOfRootPath(const char* rootPath);
 
-// The statvfs numbers the counters are made from.
-struct FsStats {
-  std::uint64_t fragmentSize = 0;     // f_frsize
-  std::uint64_t blocks = 0;           // f_blocks
-  std::uint64_t blocksAvailable = 0;  // f_bavail: free to an unprivileged user
-};
-
-// Sectors of 512 bytes where the fragment size allows, else one sector of
-// the fragment size per cluster. Counts too large for 32 bits are halved
-// while the clusters grow, so the size stays true to within one cluster.
-// nullopt where no 32-bit counters can describe the volume.
-std::optional<report::FreeSpaceCounters> CountersFromStats(const FsStats& stats);
+// FsStats and CountersFromStats, shared with Windows, are in app/counters.h.
 
 // statvfs of a path; nullopt where it fails.
 std::optional<FsStats> StatPath(const std::string& path);
