@@ -161,6 +161,17 @@ void PaintBmp(HDC dc, Picture bmp) {
                     bmp.data() + bitsOffset, info, DIB_RGB_COLORS);
 }
 
+void PaintPicture(HWND hwnd, HDC dc, const PictureState& state) {
+  RECT client;
+  GetClientRect(hwnd, &client);
+  FillRect(dc, &client, state.back);
+  if (state.icon) {
+    DrawIconEx(dc, 0, 0, state.icon, 32, 32, 0, nullptr, DI_NORMAL);
+  } else {
+    PaintBmp(dc, state.bmp);
+  }
+}
+
 LRESULT CALLBACK PictureProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* state = reinterpret_cast<PictureState*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   switch (message) {
@@ -174,18 +185,13 @@ LRESULT CALLBACK PictureProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     case WM_PAINT: {
       PAINTSTRUCT paint;
       HDC dc = BeginPaint(hwnd, &paint);
-      RECT client;
-      GetClientRect(hwnd, &client);
-      if (state) {
-        FillRect(dc, &client, state->back);
-        if (state->icon)
-          DrawIconEx(dc, 0, 0, state->icon, 32, 32, 0, nullptr, DI_NORMAL);
-        else
-          PaintBmp(dc, state->bmp);
-      }
+      if (state) PaintPicture(hwnd, dc, *state);
       EndPaint(hwnd, &paint);
       return 0;
     }
+    case WM_PRINTCLIENT:
+      if (state) PaintPicture(hwnd, reinterpret_cast<HDC>(wParam), *state);
+      return 0;
     case WM_LBUTTONDOWN:
       SetFocus(hwnd);
       return 0;
@@ -272,6 +278,20 @@ FormState* StateOf(HWND hwnd) {
   return reinterpret_cast<FormState*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
 }
 
+// The window's lines, in creation order, under its controls.
+void PaintLines(HDC dc, const FormState& state) {
+  for (const Line::Design& line : state.lines) {
+    LOGBRUSH brush{BS_SOLID, ToColorRef(line.color), 0};
+    HPEN pen = ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_FLAT,
+                            static_cast<DWORD>(std::max(1, line.width)), &brush, 0, nullptr);
+    const HGDIOBJ old = SelectObject(dc, pen);
+    MoveToEx(dc, Pixels(line.x1), Pixels(line.y1), nullptr);
+    LineTo(dc, Pixels(line.x2), Pixels(line.y2));
+    SelectObject(dc, old);
+    DeleteObject(pen);
+  }
+}
+
 LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   FormState* state = StateOf(hwnd);
   if (message == WM_NCCREATE) {
@@ -290,17 +310,16 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_PAINT: {
       PAINTSTRUCT paint;
       HDC dc = BeginPaint(hwnd, &paint);
-      for (const Line::Design& line : state->lines) {
-        LOGBRUSH brush{BS_SOLID, ToColorRef(line.color), 0};
-        HPEN pen = ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_FLAT,
-                                static_cast<DWORD>(std::max(1, line.width)), &brush, 0, nullptr);
-        const HGDIOBJ old = SelectObject(dc, pen);
-        MoveToEx(dc, Pixels(line.x1), Pixels(line.y1), nullptr);
-        LineTo(dc, Pixels(line.x2), Pixels(line.y2));
-        SelectObject(dc, old);
-        DeleteObject(pen);
-      }
+      PaintLines(dc, *state);
       EndPaint(hwnd, &paint);
+      return 0;
+    }
+    case WM_PRINTCLIENT: {
+      const auto dc = reinterpret_cast<HDC>(wParam);
+      RECT client;
+      GetClientRect(hwnd, &client);
+      FillRect(dc, &client, state->back);
+      PaintLines(dc, *state);
       return 0;
     }
     case WM_CTLCOLORSTATIC: {
@@ -595,11 +614,7 @@ void* NativeWindow(const Form& form) {
 void ProcessPendingMessages() {
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      // Leave the quit for a loop that may still run.
-      PostQuitMessage(static_cast<int>(message.wParam));
-      break;
-    }
+    if (message.message == WM_QUIT) continue;  // no loop runs here to end
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
