@@ -291,7 +291,8 @@ class WindowPeerQt final : public WindowPeer {
     if (!widget_->shownOnce) {
       widget_->shownOnce = true;
       const Form::Design& d = form_.design();
-      widget_->move(Pixels(d.left), Pixels(d.top));
+      // The design places the client area, not the frame.
+      widget_->setGeometry(QRect(QPoint(Pixels(d.left), Pixels(d.top)), widget_->size()));
       widget_->FocusFirst();
     }
     if (widget_->isVisible()) {
