@@ -32,12 +32,6 @@ if [[ -z "${TAMBERLODE_WINE_NAMESPACE:-}" ]]; then
   fi
 fi
 
-say "building the win32 (i686) and win64 (x86_64) presets"
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 -j2
-cmake --preset win64 >/dev/null
-cmake --build --preset win64 -j2
-
 win64=$root/build/win64
 win32=$root/build/win32
 failures=0
@@ -46,9 +40,18 @@ fail() {
   failures=$((failures + 1))
 }
 
+# A target that does not build fails the run, but the others still build
+# and their tests still run.
+for preset in win32 win64; do
+  say "building preset $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j2 -- -k 0 || fail "the $preset build"
+done
+
 export WINEPREFIX=$root/build/wineprefix
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# No Mono/Gecko prompts, no menu entries, no crash debugger waiting for input.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
 export WINEARCH=win64
 
 xvfb_pid=""
@@ -79,6 +82,10 @@ run_gtest() {
   local name log
   name=$(basename "$exe" .exe)
   log=$root/build/wine-$name.log
+  if [[ ! -f "$exe" ]]; then
+    fail "$name was not built"
+    return
+  fi
   say "running $name under Wine"
   wine_run "$exe" --gtest_color=no "$@" 2>&1 | tr -d '\r' >"$log" || true
   # Why each skipped case was skipped, then the summary.
@@ -96,6 +103,104 @@ run_gtest "$win64/tests/core_tests.exe"
 # absolute Windows path: that one case belongs to the Linux run.
 say "artwork_tests: VersionResource.NamesTheCommittedIcon left to the Linux run (host path in the .rc)"
 run_gtest "$win64/tests/artwork_tests.exe" --gtest_filter=-VersionResource.NamesTheCommittedIcon
+
+# ---- The i686 program, checked from the file --------------------------------
+if /usr/bin/python3 -c 'import pefile' 2>/dev/null; then
+  say "checking build/win32/Tamberlode.exe (32-bit GUI, version resource, icon, imports)"
+  /usr/bin/python3 tests/win32/pe_check.py "$win32/Tamberlode.exe" ||
+    fail "PE check of build/win32/Tamberlode.exe"
+else
+  say "SKIPPED: PE check (python3-pefile is not installed)"
+fi
+
+# ---- Xvfb for the windows ---------------------------------------------------
+command -v Xvfb >/dev/null || skip "Xvfb is not installed; the window tests need it"
+display=99
+while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.1; done
+export DISPLAY=":$display"
+
+# ---- Drive letters: tmpfs volumes of known size, and unmapped letters -------
+dosdevices=$WINEPREFIX/dosdevices
+rm -f "$dosdevices"/[abdefghi]:
+volumes=""
+unmapped="a;b;i"
+survey=""
+# bytes TOTAL:FREE of a mounted folder, from statfs.
+sizes() { stat -f -c '%S %b %a' "$1" | awk '{printf "%.0f:%.0f", $1 * $2, $1 * $3}'; }
+megabytes() { awk -v b="$1" 'BEGIN { printf "%.0fMB", b / 1048576 }'; }
+if [[ "$TAMBERLODE_WINE_NAMESPACE" == private ]] && volume_root=$(mktemp -d /tmp/tamberlode-volumes.XXXXXX) &&
+  mkdir -p "$volume_root"/{small,huge,big,tiny} &&
+  mount -t tmpfs -o size=64m tmpfs "$volume_root/small" 2>/dev/null; then
+  mounts+=("$volume_root/small")
+  ok=1
+  for spec in huge:17t big:9t tiny:3m; do
+    if mount -t tmpfs -o "size=${spec#*:}" tmpfs "$volume_root/${spec%%:*}" 2>/dev/null; then
+      mounts+=("$volume_root/${spec%%:*}")
+    else
+      ok=0
+    fi
+  done
+  mkdir "$volume_root/small/folder"
+  dd if=/dev/zero of="$volume_root/small/folder/ten-mib" bs=1M count=10 status=none
+  if [[ $ok -eq 1 ]]; then
+    ln -s "$volume_root/small/folder" "$dosdevices/d:"  # a folder of a volume
+    ln -s "$volume_root/small" "$dosdevices/e:"         # the same volume: "n/a"
+    ln -s "$volume_root/huge" "$dosdevices/f:"          # 17 TiB: over 2^32 clusters
+    ln -s "$volume_root/big" "$dosdevices/g:"           # 9 TiB: over 2^31 clusters
+    ln -s "$volume_root/tiny" "$dosdevices/h:"
+    volumes="d:$(sizes "$volume_root/small");e:$(sizes "$volume_root/small")"
+    volumes+=";f:$(sizes "$volume_root/huge");g:$(sizes "$volume_root/big");h:$(sizes "$volume_root/tiny")"
+    free_of() { megabytes "$(sizes "$1" | cut -d: -f2)"; }
+    survey="n/a|n/a|*|$(free_of "$volume_root/small")|n/a|$(free_of "$volume_root/huge")"
+    survey+="|$(free_of "$volume_root/big")|$(free_of "$volume_root/tiny")|n/a"
+  fi
+fi
+if [[ -z "$survey" ]]; then
+  say "SKIPPED: tmpfs drive letters (needs root and a private mount namespace: unshare -m)"
+  survey="n/a|n/a|*|n/a|n/a|n/a|n/a|n/a|n/a"
+  unmapped="a;b;d;e;f;g;h;i"
+fi
+say "drive letters: $volumes (unmapped: $unmapped); expected survey: $survey"
+export TAMBERLODE_WINE_VOLUMES=$volumes TAMBERLODE_WINE_UNMAPPED=$unmapped TAMBERLODE_WINE_SURVEY=$survey
+
+# ---- Registry values, added for the run and removed after -------------------
+regkey='HKLM\SOFTWARE\Tamberlode Tests'
+reg() { WINE_TIMEOUT=60 wine_run reg "$@" >/dev/null 2>&1; }
+reg add "$regkey" /v Text /t REG_SZ /d 'C:\Program Files\Tool\tool.exe' /f
+reg add "$regkey" /v Exact /t REG_SZ /d "$(printf 'x%.0s' $(seq 1023))" /f
+reg add "$regkey" /v TooLong /t REG_SZ /d "$(printf 'x%.0s' $(seq 1024))" /f
+reg add "$regkey" /v Empty /t REG_SZ /d '' /f
+reg add "$regkey" /v Expand /t REG_EXPAND_SZ /d '%SystemRoot%' /f
+export TAMBERLODE_WINE_REGKEY='SOFTWARE\Tamberlode Tests'
+
+run_gtest "$win64/tests/win32_tests.exe"
+reg delete "$regkey" /f || true
+
+# ---- End to end: Tamberlode.exe driven with xdotool -------------------------
+if command -v xdotool >/dev/null && command -v import >/dev/null; then
+  msinfo='HKLM\SOFTWARE\Microsoft\Shared Tools\MSINFO'
+  original=$(WINE_TIMEOUT=60 wine_run reg query "$msinfo" /v PATH 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *PATH *REG_SZ *//p' || true)
+  reg add "$msinfo" /v PATH /t REG_SZ /d "$(WINE_TIMEOUT=30 wine_run winepath -w "$win64/tests/marker.exe" 2>/dev/null | tr -d '\r')" /f
+  mkdir -p "$root/build/wine-e2e"
+  marker=$root/build/wine-e2e/marker.txt
+  rm -f "$marker"
+  TAMBERLODE_MARKER=$(WINE_TIMEOUT=30 wine_run winepath -w "$marker" 2>/dev/null | tr -d '\r')
+  export TAMBERLODE_MARKER
+  say "end to end: Tamberlode.exe under Xvfb and Wine"
+  /usr/bin/python3 tests/win32/wine_e2e.py "$win64" "$survey" "$marker" "$root/build/screenshots" ||
+    fail "end-to-end run of Tamberlode.exe"
+  if [[ -n "$original" ]]; then
+    reg add "$msinfo" /v PATH /t REG_SZ /d "$original" /f
+  else
+    reg delete "$msinfo" /v PATH /f || true
+  fi
+else
+  say "SKIPPED: end-to-end run (xdotool or imagemagick is not installed)"
+fi
 
 if [[ $failures -ne 0 ]]; then
   say "$failures failure(s)"

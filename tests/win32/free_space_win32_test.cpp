@@ -78,7 +78,10 @@ TEST(FreeSpaceQuery, MappedVolumesReportTheirTrueSizeInSigned32BitCounters) {
       EXPECT_EQ(static_cast<DWORD>(free), rawFree) << volume.root;
       EXPECT_EQ(static_cast<DWORD>(total), rawTotal) << volume.root;
     } else {
-      EXPECT_NE(std::uint64_t{rawTotal} * rawCluster, volume.total)
+      // The program's arithmetic is signed: the cut count, read signed.
+      const std::int64_t signedTotal = static_cast<std::int32_t>(rawTotal);
+      EXPECT_NE(signedTotal * static_cast<std::int64_t>(rawCluster),
+                static_cast<std::int64_t>(volume.total))
           << volume.root << ": GetDiskFreeSpaceA alone gets big volumes wrong";
     }
   }

@@ -29,7 +29,7 @@ TEST(Registry, Advapi32OpensReadsAndClosesRealKeys) {
   ASSERT_EQ(registry.RegQueryValueExA(handle, "Text", nullptr, type, buffer, size), 0);
   EXPECT_EQ(type, 1u);  // REG_SZ
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), size),
-            std::string("C:\\Program Files\\Tool\\tool.exe", 31) + '\0');
+            std::string("C:\\Program Files\\Tool\\tool.exe") + '\0');
   size = sizeof buffer;
   EXPECT_NE(registry.RegQueryValueExA(handle, "Missing", nullptr, type, buffer, size), 0);
   EXPECT_EQ(registry.RegCloseKey(handle), 0);

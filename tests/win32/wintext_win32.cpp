@@ -1,7 +1,8 @@
 // Lists the top-level windows of the desktop whose title contains the first
 // argument (all windows without one), each with its child windows: one line
-// per window, "class<TAB>text", children indented by two spaces, texts in
-// UTF-8. The Wine run reads the program's captions with it from outside.
+// per window, "class<TAB>text<TAB>visible|hidden<TAB>left,top,right,bottom"
+// (screen pixels), children indented by two spaces, texts in UTF-8. The
+// Wine run reads the program's captions with it from outside.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -32,8 +33,11 @@ std::wstring Text(HWND hwnd) {
 void Print(HWND hwnd, const char* indent) {
   wchar_t className[256] = L"";
   GetClassNameW(hwnd, className, 256);
-  std::printf("%s%s\t%s\t%s\n", indent, Utf8(className).c_str(), Utf8(Text(hwnd)).c_str(),
-              IsWindowVisible(hwnd) ? "visible" : "hidden");
+  RECT rect{};
+  GetWindowRect(hwnd, &rect);
+  std::printf("%s%s\t%s\t%s\t%ld,%ld,%ld,%ld\n", indent, Utf8(className).c_str(),
+              Utf8(Text(hwnd)).c_str(), IsWindowVisible(hwnd) ? "visible" : "hidden", rect.left,
+              rect.top, rect.right, rect.bottom);
 }
 
 BOOL CALLBACK Child(HWND hwnd, LPARAM) {

@@ -1,0 +1,160 @@
+#!/usr/bin/env python3
+"""Drives the x86_64 Tamberlode.exe under Wine and Xvfb from outside, as a
+user would: reads the windows' texts with wintext.exe, clicks with xdotool,
+and saves screenshots. Run by scripts/wine-tests.sh with WINEPREFIX and
+DISPLAY set.
+Usage: wine_e2e.py BUILD_DIR SURVEY MARKER_FILE SCREENSHOT_DIR
+SURVEY is the nine expected result texts joined by "|" ("*" for any)."""
+import os
+import re
+import subprocess
+import sys
+import time
+
+build, survey, marker, shots = sys.argv[1:5]
+expected = survey.split("|")
+faults = []
+
+
+def check(ok, what):
+    print(f"  {'ok' if ok else 'FAULT'}: {what}")
+    if not ok:
+        faults.append(what)
+
+
+def windows(title):
+    """[(class, text, visible, rect, [children])] of the top-level windows
+    whose title contains `title`."""
+    out = subprocess.run(["timeout", "30", "wine", f"{build}/tests/wintext.exe", title],
+                         capture_output=True, text=True, errors="replace").stdout
+    result = []
+    for line in out.replace("\r", "").splitlines():
+        child = line.startswith("  ")
+        fields = line.strip("\n").lstrip(" ").split("\t")
+        if len(fields) != 4:
+            continue
+        cls, txt, vis, rect = fields
+        item = (cls, txt, vis == "visible", tuple(int(v) for v in rect.split(",")), [])
+        if child and result:
+            result[-1][4].append(item)
+        elif not child:
+            result.append(item)
+    return result
+
+
+def wait_for(title, seconds=30, visible=True):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        found = [w for w in windows(title) if w[2] == visible and w[1] == title]
+        if found:
+            return found[0]
+        time.sleep(0.3)
+    return None
+
+
+def click(control):
+    if control is None:
+        check(False, "the control to click is there")
+        return
+    left, top, right, bottom = control[3]
+    subprocess.run(["xdotool", "mousemove", str((left + right) // 2), str((top + bottom) // 2),
+                    "click", "1"], check=False)
+
+
+def child(window, text):
+    found = [c for c in window[4] if c[1] == text and c[2]]
+    return found[0] if found else None
+
+
+def shot(name):
+    subprocess.run(["import", "-window", "root", os.path.join(shots, name)], check=False)
+
+
+os.makedirs(shots, exist_ok=True)
+env = dict(os.environ)
+program = subprocess.Popen(["timeout", "180", "wine", f"{build}/Tamberlode.exe"], env=env)
+try:
+    notice = wait_for("Tamberlode v0.1a", 90)
+    check(notice is not None, "the start notice opens")
+    if notice is None:
+        raise SystemExit(1)
+    shot("win-notice.png")
+
+    # The count runs down 5, 4, ... in one-second steps; then the button.
+    seen = []
+    button = None
+    deadline = time.time() + 60
+    while time.time() < deadline and button is None:
+        window = wait_for("Tamberlode v0.1a", 10)
+        if window:
+            digits = [c[1] for c in window[4] if c[2] and re.fullmatch(r"-?\d+", c[1])]
+            if digits and (not seen or seen[-1] != digits[0]):
+                seen.append(digits[0])
+            button = child(window, "Start the Application")
+        time.sleep(0.2)
+    print(f"  count seen: {seen}")
+    numbers = [int(v) for v in seen]
+    check(len(numbers) >= 3 and numbers == sorted(numbers, reverse=True) and
+          all(a - b == 1 for a, b in zip(numbers, numbers[1:])), "the count runs down by one")
+    check(button is not None, "Start the Application appears when the count is over")
+    if button is None:
+        raise SystemExit(1)
+    shot("win-notice-start.png")
+    click(button)
+
+    report = wait_for("Free Space on Drives A: to I:")
+    check(report is not None, "Start shows the report window")
+    notice_after = [w for w in windows("Tamberlode v0.1a") if w[1] == "Tamberlode v0.1a"]
+    check(all(not w[2] for w in notice_after), "the start notice is hidden")
+    if report is None:
+        raise SystemExit(1)
+    # The result labels: the right-hand column, top to bottom.
+    statics = [c for c in report[4] if c[0].lower() == "static"]
+    right = max(c[3][0] for c in statics)
+    results = [c[1] for c in sorted((c for c in statics if c[3][0] == right), key=lambda c: c[3][1])]
+    print(f"  results: {results}")
+    check(len(results) == 9, "nine result captions")
+    for letter, got, want in zip("ABCDEFGHI", results, expected):
+        if want == "*":
+            check(re.fullmatch(r"\d+MB|n/a", got) is not None, f"{letter}: {got!r} is a figure")
+        else:
+            check(got == want, f"{letter}: {got!r} == {want!r}")
+    shot("win-report.png")
+
+    click(child(report, "About"))
+    about = wait_for("About Tamberlode")
+    check(about is not None, "About opens \"About Tamberlode\"")
+    if about:
+        texts = [c[1] for c in about[4] if c[2]]
+        check("Version 0.1.0" in texts, "the About box shows \"Version 0.1.0\"")
+        check("Tamberlode" in texts, "the About box shows the title")
+        shot("win-about.png")
+        if os.path.exists(marker):
+            os.remove(marker)
+        click(child(about, "&System Info..."))
+        deadline = time.time() + 20
+        while time.time() < deadline and not os.path.exists(marker):
+            time.sleep(0.3)
+        check(os.path.exists(marker), "System Info starts the program the registry names")
+        about = wait_for("About Tamberlode")
+        check(about is not None, "the About box stays open after System Info")
+        if about:
+            click(child(about, "OK"))
+            deadline = time.time() + 10
+            while time.time() < deadline and wait_for("About Tamberlode", 1):
+                time.sleep(0.3)
+            check(not wait_for("About Tamberlode", 1), "OK closes the About box")
+
+    report = wait_for("Free Space on Drives A: to I:")
+    click(child(report, "Exit"))
+    try:
+        program.wait(timeout=20)
+        check(True, "Exit ends the process")
+    except subprocess.TimeoutExpired:
+        check(False, "Exit ends the process")
+finally:
+    if program.poll() is None:
+        program.kill()
+
+print(f"  end-to-end: {len(faults)} fault(s)")
+sys.exit(1 if faults else 0)
