@@ -99,6 +99,7 @@ run_gtest() {
 
 # ---- Unit tests built for x86_64 Windows -----------------------------------
 run_gtest "$win64/tests/core_tests.exe"
+run_gtest "$win64/tests/counters_tests.exe"
 # The configured .rc names the icon by its build-host path, which is not an
 # absolute Windows path: that one case belongs to the Linux run.
 say "artwork_tests: VersionResource.NamesTheCommittedIcon left to the Linux run (host path in the .rc)"
