@@ -69,7 +69,9 @@ Font DefaultFont() { return {"MS Sans Serif", 8.25, 400, false, false, 0}; }
 // ---- Control ---------------------------------------------------------------
 
 Control::Control(Form& owner) : owner_(owner) { owner.controls_.push_back(this); }
-Control::~Control() = default;
+// Members die before their window's base: leave its list on the way, taking
+// the native control along.
+Control::~Control() { std::erase(owner_.controls_, this); }
 
 void Control::Check(int status, const char* interface, const char* operation) const {
   CheckStatus(status, interface, operation);
@@ -166,7 +168,7 @@ Form::~Form() {
   // A window still loaded when its object goes (only in tests) loses its
   // native window with it.
   if (Loaded()) {
-    for (Control* control : controls_) control->peer_.reset();
+    // The controls, members of the derived class, are gone already.
     window_.reset();
     --loadedWindows;
     std::erase(loadedForms, this);

@@ -59,7 +59,9 @@ bool UseGermanLocale() {
   const std::string command =
       "mkdir -p " + dir + " && localedef -i de_DE -f UTF-8 " + dir + "/de_DE.UTF-8 >/dev/null 2>&1";
   if (std::system(command.c_str()) != 0) return false;
-  setenv("LOCPATH", dir.c_str(), 1);
+  static std::string locpath;  // putenv keeps the very string
+  locpath = "LOCPATH=" + dir;
+  putenv(locpath.data());
   return std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
 }
 

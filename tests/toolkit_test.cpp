@@ -220,6 +220,17 @@ TEST_F(Toolkit, TheDefaultUnhandledErrorShowsAMessageAndEndsTheLoopWithTheCode) 
   EXPECT_NE(prompts[0].find("Timer.Interval"), std::string::npos) << prompts[0];
 }
 
+TEST(ToolkitLifetime, AWindowDestroyedWhileLoadedLetsGoOfItsNativeWindow) {
+  const int before = tk::LoadedWindows();
+  {
+    TestWindow window;
+    window.Show();
+    EXPECT_EQ(tk::LoadedWindows(), before + 1);
+  }  // its controls go first, then the window itself
+  EXPECT_EQ(tk::LoadedWindows(), before);
+  Pump();
+}
+
 TEST_F(Toolkit, GeometryIsInTwipsAtFifteenToAPixel) {
   window.Show();
   QWidget* native = tk::backend::NativeWindow(window);
