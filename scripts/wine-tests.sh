@@ -122,6 +122,11 @@ Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.1; done
 export DISPLAY=":$display"
+# A desktop started before there was a display (by the prefix set-up or the
+# console tests above) has no graphics driver, and every window created on it
+# fails; a fresh server starts the next desktop on this display.
+timeout 20 wineserver -k >/dev/null 2>&1 || true
+timeout 20 wineserver -w >/dev/null 2>&1 || true
 
 # ---- Drive letters: tmpfs volumes of known size, and unmapped letters -------
 dosdevices=$WINEPREFIX/dosdevices

@@ -77,6 +77,12 @@ try:
     notice = wait_for("Tamberlode v0.1a", 90)
     check(notice is not None, "the start notice opens")
     if notice is None:
+        # What there is instead helps the next reader.
+        print(f"  program {'still running' if program.poll() is None else 'ended: ' + str(program.returncode)}")
+        listing = subprocess.run(["timeout", "30", "wine", f"{build}/tests/wintext.exe", ""],
+                                 capture_output=True, text=True, errors="replace")
+        print("  windows seen:", listing.stdout.replace("\r", "")[:2000] or "(none)",
+              listing.stderr[-1000:])
         raise SystemExit(1)
     shot("win-notice.png")
 
