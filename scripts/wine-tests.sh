@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-say() { echo "wine-tests: $*"; }
+say() { echo "wine-tests: [$(date +%T)] $*"; }
 skip() {
   say "SKIPPED: $*"
   exit 0

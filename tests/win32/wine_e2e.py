@@ -17,7 +17,7 @@ faults = []
 
 
 def check(ok, what):
-    print(f"  {'ok' if ok else 'FAULT'}: {what}")
+    print(f"  {time.strftime('%H:%M:%S')} {'ok' if ok else 'FAULT'}: {what}")
     if not ok:
         faults.append(what)
 
