@@ -1,4 +1,4 @@
-# Start-up time and resident memory of a 21-control toolkit window against the
+# Start-up time and resident memory of the 21-control report window against the
 # smallest Qt Widgets programs (an empty window; one line of text), each
 # spawned by the driver (Linux, Qt only).
 if(NOT TAMBERLODE_PLATFORM STREQUAL "win32")
@@ -11,7 +11,7 @@ if(NOT TAMBERLODE_PLATFORM STREQUAL "win32")
   target_link_libraries(startup_label PRIVATE Qt6::Widgets tamberlode_warnings)
 
   add_executable(startup_toolkit startup_toolkit.cpp startup_probe.cpp)
-  target_link_libraries(startup_toolkit PRIVATE tamberlode_toolkit tamberlode_warnings)
+  target_link_libraries(startup_toolkit PRIVATE tamberlode_windows tamberlode_warnings)
 
   add_executable(startup_bench startup_bench.cpp)
   target_link_libraries(startup_bench PRIVATE benchmark::benchmark tamberlode_warnings)
