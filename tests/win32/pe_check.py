@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Checks the 32-bit Tamberlode.exe from the file: a 32-bit GUI executable
-with the expected version resource and icon that imports only system DLLs.
+with the expected version resource, icon and DPI-aware manifest, that
+imports only system DLLs.
 Usage: pe_check.py Tamberlode.exe   (exit 1 on the first list of faults)"""
 import sys
 
@@ -76,6 +77,17 @@ def main(path):
     print(f"  icons = {sorted(icons)}")
     if sorted(icons) != sorted(ICONS):
         faults.append(f"icon images {sorted(icons)}, want {sorted(ICONS)}")
+
+    manifests = []
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if kind.id == pefile.RESOURCE_TYPE["RT_MANIFEST"]:
+            for entry in kind.directory.entries:
+                data = entry.directory.entries[0].data.struct
+                manifests.append(pe.get_data(data.OffsetToData, data.Size).decode("utf-8"))
+    dpi_aware = len(manifests) == 1 and ">true</dpiAware>" in manifests[0]
+    print(f"  manifests = {len(manifests)}, DPI-aware = {dpi_aware}")
+    if not dpi_aware:
+        faults.append("no manifest declaring the program DPI-aware")
 
     imports = sorted(entry.dll.decode().upper() for entry in pe.DIRECTORY_ENTRY_IMPORT)
     print(f"  imports = {imports}")
