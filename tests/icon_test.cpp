@@ -12,24 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "artwork_files.h"
 #include "tools/iconkit.h"
 
 namespace {
 
-std::string SourcePath(const std::string& relative) {
-  return std::string(TAMBERLODE_SOURCE_DIR) + "/" + relative;
-}
-
-std::vector<std::uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::uint32_t Le(const std::vector<std::uint8_t>& b, std::size_t at, int bytes) {
-  std::uint32_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | b.at(at + static_cast<std::size_t>(i));
-  return v;
-}
+using artwork_test::Le;
+using artwork_test::ReadBytes;
+using artwork_test::SourcePath;
 
 std::uint32_t Be32(const std::vector<std::uint8_t>& b, std::size_t at) {
   return (std::uint32_t{b.at(at)} << 24) | (std::uint32_t{b.at(at + 1)} << 16) |
