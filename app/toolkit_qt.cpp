@@ -36,7 +36,20 @@ namespace {
 std::unique_ptr<QApplication> application;
 int applicationArgc = 1;
 char applicationName[] = "tamberlode";
-char* applicationArgv[] = {applicationName, nullptr};
+char* defaultArgv[] = {applicationName, nullptr};
+// Qt keeps a reference to the count and takes its own options out of the list.
+char** applicationArgv = defaultArgv;
+
+// Whether the command line tells Qt where to show windows (-platform NAME or
+// -display NAME, with one dash or two).
+bool NamesDisplay(int argc, char** argv) {
+  for (int i = 1; i + 1 < argc; ++i) {
+    std::string_view argument = argv[i];
+    if (argument.starts_with("--")) argument.remove_prefix(1);
+    if (argument == "-platform" || argument == "-display") return true;
+  }
+  return false;
+}
 
 QString ToQt(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -460,14 +473,19 @@ std::unique_ptr<WindowPeer> CreateWindow(Form& form) {
   return std::make_unique<WindowPeerQt>(form);
 }
 
-int Start(int, char**) {
+int Start(int argc, char** argv) {
   if (application) return 0;
   const char* platform = std::getenv("QT_QPA_PLATFORM");
   const char* display = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  if ((!platform || !*platform) && (!display || !*display) && (!wayland || !*wayland)) {
+  if ((!platform || !*platform) && (!display || !*display) && (!wayland || !*wayland) &&
+      !NamesDisplay(argc, argv)) {
     std::fprintf(stderr, "tamberlode: cannot open a window: no display (DISPLAY is not set)\n");
     return 2;
+  }
+  if (argc > 0 && argv) {
+    applicationArgc = argc;
+    applicationArgv = argv;
   }
   qInstallMessageHandler(FatalMessage);
   application = std::make_unique<QApplication>(applicationArgc, applicationArgv);

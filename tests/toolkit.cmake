@@ -19,4 +19,7 @@ endif()
 if(NOT TAMBERLODE_PLATFORM STREQUAL win32)
   add_test(NAME Program.EndsPlainlyWithoutADisplay
            COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/no_display_test.sh $<TARGET_FILE:tamberlode>)
+  add_test(NAME Program.CommandLine
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/command_line_test.sh $<TARGET_FILE:tamberlode>
+                   ${PROJECT_VERSION})
 endif()
