@@ -33,9 +33,10 @@ bench: deps-run
 	for b in build/release/bench/*_bench; do $$b; done
 
 # The Debian package of the release build: build/release/packages/tamberlode_*.deb
+# Builds only what the package holds.
 package: deps-run
 	cmake --preset release >/dev/null
-	cmake --build --preset release
+	cmake --build --preset release --target shipped
 	cpack --config build/release/CPackConfig.cmake -B build/release/packages
 
 SOURCES = git ls-files --cached --others --exclude-standard '*.cpp' '*.h'

@@ -12,6 +12,35 @@ include(GNUInstallDirs)
 set(TAMBERLODE_APP_ID org.example.Tamberlode)
 
 install(TARGETS tamberlode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A stripped program also loses the compilers' notes, as Debian's own
+# packages do (dh_strip).
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment --remove-section=.note
+                            \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/tamberlode\"
+                    COMMAND_ERROR_IS_FATAL ANY)
+  endif()")
+
+# The manual page and the Debian changelog, compressed as Debian wants them:
+# at most, and without a name or time stamp.
+set(docs_dir ${PROJECT_BINARY_DIR}/package)
+set(compressed_docs)
+foreach(doc tamberlode.1 changelog)
+  add_custom_command(OUTPUT ${docs_dir}/${doc}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${docs_dir}
+    COMMAND sh -c "gzip -9n <\"$1\" >\"$2\"" sh ${PROJECT_SOURCE_DIR}/data/${doc} ${docs_dir}/${doc}.gz
+    DEPENDS ${PROJECT_SOURCE_DIR}/data/${doc}
+    VERBATIM)
+  list(APPEND compressed_docs ${docs_dir}/${doc}.gz)
+endforeach()
+add_custom_target(tamberlode_docs ALL DEPENDS ${compressed_docs})
+install(FILES ${docs_dir}/tamberlode.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${docs_dir}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tamberlode)
+
+# What the package holds and nothing else: `make package` builds this target,
+# not the tests, benchmarks and tools.
+add_custom_target(shipped)
+add_dependencies(shipped tamberlode tamberlode_docs)
 install(FILES ${PROJECT_SOURCE_DIR}/data/${TAMBERLODE_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/data/${TAMBERLODE_APP_ID}.metainfo.xml
