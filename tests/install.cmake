@@ -8,8 +8,8 @@ add_test(NAME install.tree
           ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR} ${PROJECT_VERSION} ${TAMBERLODE_SANITIZE})
 set_tests_properties(install.tree PROPERTIES TIMEOUT 120)
 
-# Installs into /usr and removes again, builds its own release tree: nothing
-# else may run meanwhile.
+# Builds its own release tree (nothing else should run meanwhile) and installs
+# the package into a throwaway root, never into this system.
 add_test(NAME install.deb
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/install_test.sh deb
           ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR} ${PROJECT_VERSION} ${TAMBERLODE_SANITIZE})

@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
 # Checks what `cmake --install` and the Debian package put on a system.
 # Usage: install_test.sh tree|deb SOURCE_DIR BINARY_DIR VERSION SANITIZE
-#   tree  installs the build tree under a temporary DESTDIR and checks it
-#   deb   (root only) builds the .deb in its own release tree, installs it,
-#         starts the program, and removes the package again
+#   tree  installs the build tree under a temporary DESTDIR and checks it, the
+#         software catalogue's view of it and the running window's class
+#   deb   (root only) builds the .deb as `make package` does, in its own
+#         release tree, runs lintian on it, then installs it into a throwaway
+#         copy of this system (a private mount namespace with an overlay over
+#         /), starts the program there and removes the package again. The
+#         system itself is left as it was, and the test checks that it is.
 set -euo pipefail
 
 mode=$1 src=$2 bin=$3 version=$4 sanitize=$5
 app_id=org.example.Tamberlode
+icon_dir=$src/app/icon
+icon_sizes=(16 32 48 64 128 256)
 failures=0
+apt_opts=(-y -q -o Dpkg::Options::=--force-confold --no-install-recommends)
 
 fail() {
   echo "FAIL: $*" >&2
@@ -51,6 +58,58 @@ validate() {
   fi
 }
 
+# The software catalogue keeps a component only with an icon of 64 px or
+# more; compose drops it (and fails) otherwise.
+compose() {
+  local tree=$1 out catalogue
+  out=$(appstreamcli compose --no-color --origin=tamberlode --result-root="$tree.compose" "$tree" 2>&1) ||
+    fail "appstreamcli compose failed: $out"
+  catalogue=$tree.compose/usr/share/swcatalog/xml/tamberlode.xml.gz
+  if [[ ! -f $catalogue ]]; then
+    fail "appstreamcli compose wrote no catalogue: $out"
+  elif ! zcat "$catalogue" | grep -q "<id>$app_id</id>"; then
+    fail "the composed catalogue does not list $app_id: $out"
+  elif ! zcat "$catalogue" | grep -q '<icon type="cached" width="128" height="128"'; then
+    fail "the composed catalogue has no 128 px icon: $(zcat "$catalogue")"
+  fi
+  rm -rf "$tree.compose"
+}
+
+# The window class the program gives its windows on X11 is the one its
+# desktop entry names, so docks pair the two. Needs Xvfb and xprop.
+window_class() {
+  local program=$1 desktop=$2 display pid xvfb wid class want
+  command -v Xvfb >/dev/null && command -v xprop >/dev/null && command -v xdotool >/dev/null || {
+    fail "Xvfb, xprop or xdotool is missing (xvfb, x11-utils, xdotool: scripts/deps.sh test)"
+    return
+  }
+  want=$(sed -n 's/^StartupWMClass=//p' "$desktop")
+  for display in $(seq 140 160); do
+    [[ -e /tmp/.X$display-lock || -e /tmp/.X11-unix/X$display ]] || break
+  done
+  Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$!
+  for _ in $(seq 50); do
+    [[ -e /tmp/.X11-unix/X$display ]] && break
+    sleep 0.1
+  done
+  env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=":$display" HOME="$tmp/home" \
+    XDG_RUNTIME_DIR="$tmp/xdg" "$program" >/dev/null 2>&1 &
+  pid=$!
+  wid=$(DISPLAY=":$display" timeout 20 xdotool search --sync --onlyvisible --pid "$pid" 2>/dev/null | head -1) || true
+  if [[ -z $wid ]]; then
+    fail "no window of $program appeared on the X display"
+  else
+    # WM_CLASS(STRING) = "instance", "class"
+    class=$(DISPLAY=":$display" xprop -id "$wid" WM_CLASS | sed -n 's/.*", "\(.*\)"$/\1/p')
+    [[ $class == "$want" ]] || fail "window class is '$class', desktop StartupWMClass is '$want'"
+  fi
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  kill "$xvfb" 2>/dev/null || true
+  wait "$xvfb" 2>/dev/null || true
+}
+
 # The installed files below PREFIX_ROOT (a /usr), and how they refer to each other.
 check_files() {
   local root=$1 desktop metainfo size png
@@ -61,14 +120,16 @@ check_files() {
   [[ -f $desktop ]] || fail "no desktop file $desktop"
   [[ -f $metainfo ]] || fail "no metainfo file $metainfo"
   [[ -f $root/share/doc/tamberlode/copyright ]] || fail "no $root/share/doc/tamberlode/copyright"
-  for size in 16 32; do
+  [[ -f $root/share/doc/tamberlode/changelog.gz ]] || fail "no $root/share/doc/tamberlode/changelog.gz"
+  [[ -f $root/share/man/man1/tamberlode.1.gz ]] || fail "no manual page $root/share/man/man1/tamberlode.1.gz"
+  for size in "${icon_sizes[@]}"; do
     png=$root/share/icons/hicolor/${size}x$size/apps/tamberlode.png
     if [[ ! -f $png ]]; then
       fail "no icon $png"
     elif [[ $(png_size "$png") != "$size $size" ]]; then
       fail "$png is not a ${size}x$size PNG (got '$(png_size "$png")')"
-    elif ! cmp -s "$png" "$src/app/icon/tamberlode-$size.png"; then
-      fail "$png differs from app/icon/tamberlode-$size.png, the window icon"
+    elif ! cmp -s "$png" "$icon_dir/tamberlode-$size.png"; then
+      fail "$png differs from $icon_dir/tamberlode-$size.png"
     fi
   done
   [[ -f $desktop && -f $metainfo ]] || return 0
@@ -80,6 +141,8 @@ check_files() {
   [[ -n $(key Comment) ]] || fail "desktop file has no Comment"
   [[ $(key Exec) == tamberlode ]] || fail "desktop Exec is '$(key Exec)', not the installed tamberlode"
   [[ $(key Icon) == tamberlode ]] || fail "desktop Icon is '$(key Icon)', not the installed tamberlode.png"
+  [[ $(key StartupWMClass) == Tamberlode ]] ||
+    fail "desktop StartupWMClass is '$(key StartupWMClass)', not the window class Tamberlode"
 
   grep -q "<id>$app_id</id>" "$metainfo" || fail "metainfo id is not $app_id"
   grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
@@ -94,17 +157,10 @@ check_files() {
   validate "$root"
 }
 
-# not-installed, installed, config-files, half-configured, ...
-package_state() {
-  local state
-  state=$(dpkg-query -W -f='${db:Status-Status}' tamberlode 2>/dev/null) || state=not-installed
-  echo "${state:-not-installed}"
-}
-
 tree() {
-  local expected actual
+  local expected actual size
   tmp=$(mktemp -d)
-  trap 'rm -rf "$tmp"' EXIT
+  trap 'rm -rf "$tmp" "$tmp.compose"' EXIT
   DESTDIR=$tmp cmake --install "$bin" --prefix /usr >"$tmp.log" 2>&1 || {
     cat "$tmp.log" >&2
     rm -f "$tmp.log"
@@ -113,52 +169,67 @@ tree() {
   }
   rm -f "$tmp.log"
 
-  check_files "$tmp/usr"
-
   # Exactly these files: nothing of the tests or tools leaks into the package.
-  expected=$(printf '%s\n' usr/bin/tamberlode \
-    usr/share/applications/$app_id.desktop \
-    usr/share/doc/tamberlode/copyright \
-    usr/share/icons/hicolor/16x16/apps/tamberlode.png \
-    usr/share/icons/hicolor/32x32/apps/tamberlode.png \
-    usr/share/metainfo/$app_id.metainfo.xml | sort)
+  expected=$(
+    printf '%s\n' usr/bin/tamberlode \
+      usr/share/applications/$app_id.desktop \
+      usr/share/doc/tamberlode/changelog.gz \
+      usr/share/doc/tamberlode/copyright \
+      usr/share/man/man1/tamberlode.1.gz \
+      usr/share/metainfo/$app_id.metainfo.xml
+    for size in "${icon_sizes[@]}"; do echo "usr/share/icons/hicolor/${size}x$size/apps/tamberlode.png"; done
+  )
+  expected=$(sort <<<"$expected")
   actual=$(cd "$tmp" && find . -type f -printf '%P\n' | sort)
   [[ $actual == "$expected" ]] || fail "installed files differ from the expected list:
 $(diff <(echo "$expected") <(echo "$actual") || true)"
 
-  # The running program names its desktop file to the desktop.
+  check_files "$tmp/usr"
+  compose "$tmp"
+  mkdir -m 700 "$tmp/home" "$tmp/xdg"
+  window_class "$tmp/usr/bin/tamberlode" "$tmp/usr/share/applications/$app_id.desktop"
+
+  # The running program names its desktop file to the desktop (Wayland's
+  # app id).
   grep -F 'setDesktopFileName' "$src/app/toolkit_qt.cpp" | grep -qF "\"$app_id\"" ||
     fail "app/toolkit_qt.cpp does not report the desktop file name $app_id"
   finish
 }
 
+# What must not change on the system the test runs on.
+host_state() {
+  sha256sum /var/lib/dpkg/status
+  ls -l --time-style=full-iso /usr/bin/tamberlode /usr/share/applications/$app_id.desktop 2>&1 || true
+}
+
 deb() {
   [[ $sanitize == ON ]] && skip "sanitizer build: the package is built and tested by the dev build"
-  [[ $(id -u) -eq 0 ]] || skip "not root: installing a package into /usr needs root"
+  [[ $(id -u) -eq 0 ]] || skip "not root: a throwaway root (mount namespace, overlay) needs root"
   command -v dpkg >/dev/null && command -v apt-get >/dev/null || skip "not a Debian system (no dpkg/apt-get)"
-  [[ $(package_state) == not-installed ]] ||
-    skip "a tamberlode package is already on this system ($(package_state)); left alone"
-  [[ -e /usr/bin/tamberlode ]] && skip "/usr/bin/tamberlode exists outside any package; left alone"
+  command -v unshare >/dev/null && command -v chroot >/dev/null || skip "no unshare or chroot (util-linux, coreutils)"
   command -v dpkg-shlibdeps >/dev/null || fail "dpkg-shlibdeps is missing (dpkg-dev, scripts/deps.sh)"
+  command -v lintian >/dev/null || fail "lintian is missing (scripts/deps.sh test)"
   ((failures == 0)) || finish
 
-  local work=$bin/install-test/deb pkgs deb depends extra
+  local work=$bin/install-test/deb pkgs deb depends extra built lint before after status
   mkdir -p "$work"
-  apt_opts=(-y -q -o DPkg::Lock::Timeout=120 -o Dpkg::Options::=--force-confold --no-install-recommends)
   export DEBIAN_FRONTEND=noninteractive
 
-  # Its own release tree, only the program: the dev tree is left as it is.
-  (cd "$src" && cmake --preset release -B "$work/build" -DTAMBERLODE_TESTS=OFF \
-    -DTAMBERLODE_BENCH=OFF >"$work/configure.log" 2>&1) || {
+  # Its own release tree, configured and built as `make package` does: the
+  # tests and benchmarks are configured but must not be built.
+  (cd "$src" && cmake --preset release -B "$work/build" >"$work/configure.log" 2>&1) || {
     cat "$work/configure.log" >&2
     fail "configuring the release tree failed"
     finish
   }
-  cmake --build "$work/build" --target tamberlode -j2 >"$work/build.log" 2>&1 || {
+  cmake --build "$work/build" --target shipped -j2 >"$work/build.log" 2>&1 || {
     tail -50 "$work/build.log" >&2
-    fail "building the release program failed"
+    fail "building the shipped target failed"
     finish
   }
+  built=$(find "$work/build" -path '*/CMakeFiles' -prune -o -type f -perm -u+x -printf '%P\n' | sort)
+  [[ $built == tamberlode ]] || fail "the shipped target built more programs than the package holds:
+$built"
   pkgs=$work/packages
   rm -rf "$pkgs"
   cpack --config "$work/build/CPackConfig.cmake" -B "$pkgs" >"$work/cpack.log" 2>&1 || {
@@ -180,66 +251,98 @@ deb() {
   done
   [[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "package version is not $version"
   [[ $(dpkg-deb -f "$deb" Section) == utils ]] || fail "package section is not utils"
+  dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/tamberlode/changelog.gz | zcat |
+    head -1 | grep -qF "tamberlode ($version)" ||
+    fail "the changelog's latest entry is not version $version"
 
-  # Installing must not pull anything in: removing it afterwards would then
-  # not leave the system as it was.
+  # No errors or warnings; nor the hardening and stripping notes, which are
+  # only informational to lintian but are what the release build promises.
+  lint=$(lintian --info --display-info "$deb" 2>&1 | grep -v '^running with root privileges' || true)
+  echo "lintian: ${lint:-no tags}"
+  if grep -qE '^[EW]: |^I: tamberlode: (hardening-|binary-has-unneeded-section)' <<<"$lint"; then
+    fail "lintian: $lint"
+  fi
+
+  # Everything it needs must already be here: the throwaway root cannot
+  # fetch anything.
   extra=$(apt-get -s "${apt_opts[@]}" install "$deb" 2>&1 | sed -n 's/^Inst \([^ ]*\).*/\1/p' | grep -vx tamberlode || true)
   [[ -z $extra ]] || {
     fail "installing the package would also install: $extra (missing from scripts/deps.sh?)"
     finish
   }
 
-  run=$(mktemp -d)
-  cleanup() {
-    if [[ -n ${pid:-} ]]; then
-      kill "$pid" 2>/dev/null || true
-      wait "$pid" 2>/dev/null || true
-    fi
-    if [[ $(package_state) != not-installed ]]; then
-      apt-get "${apt_opts[@]}" purge tamberlode >/dev/null 2>&1 || dpkg --purge tamberlode >/dev/null 2>&1 || true
-    fi
-    rm -rf "$run"
-  }
-  trap cleanup EXIT
+  before=$(host_state)
+  status=0
+  unshare --mount --propagation private -- bash "$0" deb-root "$src" "$bin" "$version" "$sanitize" "$deb" ||
+    status=$?
+  after=$(host_state)
+  [[ $before == "$after" ]] || fail "the system changed while the package was tested:
+$(diff <(echo "$before") <(echo "$after") || true)"
+  ((status == 77)) && skip "no throwaway root could be made (see above)"
+  ((status == 0)) || failures=$((failures + 1))
+  finish
+}
 
-  apt-get "${apt_opts[@]}" install "$deb" >"$run/apt.log" 2>&1 || {
-    cat "$run/apt.log" >&2
-    fail "apt-get install $deb failed"
+# In a private mount namespace: an overlay over / whose changes live in a
+# tmpfs that goes with the namespace. Installs, runs and removes the package
+# there.
+deb_root() {
+  local deb=$1 scratch root pid out missing
+  scratch=$(mktemp -d)
+  mount -t tmpfs tmpfs "$scratch" || skip "cannot mount a tmpfs (not allowed here?)"
+  mkdir "$scratch/upper" "$scratch/work" "$scratch/root"
+  root=$scratch/root
+  mount -t overlay overlay -o "lowerdir=/,upperdir=$scratch/upper,workdir=$scratch/work" "$root" ||
+    skip "cannot mount an overlay over / (no overlayfs?)"
+  mount --rbind /dev "$root/dev"
+  mount -t proc proc "$root/proc"
+  mount -t tmpfs tmpfs "$root/tmp"
+  mount -t tmpfs tmpfs "$root/run"
+  cp "$deb" "$root/tmp/"
+  in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"; }
+
+  in_root apt-get "${apt_opts[@]}" install "/tmp/${deb##*/}" >"$scratch/apt.log" 2>&1 || {
+    cat "$scratch/apt.log" >&2
+    fail "apt-get install of the package in the throwaway root failed"
     finish
   }
+  [[ $(in_root dpkg-query -W -f='${db:Status-Status}' tamberlode 2>/dev/null) == installed ]] ||
+    fail "the package is not installed in the throwaway root"
+  check_files "$root/usr"
 
-  check_files /usr
-
-  local missing
-  missing=$(ldd /usr/bin/tamberlode 2>&1 | grep 'not found' || true)
+  missing=$(in_root ldd /usr/bin/tamberlode 2>&1 | grep 'not found' || true)
   [[ -z $missing ]] || fail "ldd: libraries not found: $missing"
+  out=$(in_root /usr/bin/tamberlode --version 2>&1) || true
+  [[ $out == "Tamberlode $version" ]] || fail "installed tamberlode --version says '$out'"
 
-  # A private home, so the program leaves nothing behind in the real one.
-  mkdir -m 700 "$run/home" "$run/xdg-runtime"
-  HOME=$run/home XDG_CONFIG_HOME=$run/home/.config XDG_CACHE_HOME=$run/home/.cache \
-    XDG_RUNTIME_DIR=$run/xdg-runtime QT_QPA_PLATFORM=offscreen \
-    /usr/bin/tamberlode >"$run/out.log" 2>&1 &
+  mkdir -m 700 "$root/tmp/home" "$root/tmp/xdg"
+  in_root HOME=/tmp/home XDG_RUNTIME_DIR=/tmp/xdg QT_QPA_PLATFORM=offscreen \
+    /usr/bin/tamberlode >"$scratch/out.log" 2>&1 &
   pid=$!
   sleep 1
   if kill -0 "$pid" 2>/dev/null; then
     echo "tamberlode is running a second after its start; ending it"
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
   else
     wait "$pid" && status=0 || status=$?
-    pid=
-    fail "tamberlode exited within a second (status $status): $(cat "$run/out.log")"
+    fail "tamberlode exited within a second (status $status): $(cat "$scratch/out.log")"
   fi
 
-  cleanup
-  trap - EXIT
-  pid=
-  [[ $(package_state) == not-installed ]] || fail "the package is $(package_state) after removal"
-  [[ ! -e /usr/bin/tamberlode ]] || fail "/usr/bin/tamberlode is still there after removal"
+  in_root apt-get "${apt_opts[@]}" purge tamberlode >"$scratch/apt.log" 2>&1 || {
+    cat "$scratch/apt.log" >&2
+    fail "apt-get purge failed"
+  }
+  [[ -z $(in_root dpkg-query -W -f='${db:Status-Status}' tamberlode 2>/dev/null) ]] ||
+    fail "the package is still known after its removal"
+  [[ ! -e $root/usr/bin/tamberlode ]] || fail "/usr/bin/tamberlode is still there after removal"
   finish
 }
 
 case $mode in
   tree) tree ;;
   deb) deb ;;
+  deb-root) deb_root "$6" ;;
   *)
     echo "usage: $0 tree|deb SOURCE_DIR BINARY_DIR VERSION SANITIZE" >&2
     exit 2
