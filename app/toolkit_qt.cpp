@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QSet>
 #include <QTimer>
 #include <algorithm>
@@ -454,14 +455,37 @@ QFont ToQtFont(const Font& font) {
   return qfont;
 }
 
-QIcon ProgramIcon() {
+QIcon ProgramIcon(int scale) {
+  // Decoded once, as PNG and nothing else: left to guess, Qt loads every
+  // image format plugin to ask whether it knows the bytes.
+  static const auto decode = [](Picture png) {
+    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(png.data()),
+                                               static_cast<qsizetype>(png.size()));
+    QBuffer buffer(&bytes);
+    QImageReader reader(&buffer, "png");
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
+  };
+  static const QImage design16 = decode(resources::IconPng16());
+  static const QImage design32 = decode(resources::IconPng32());
+  const auto scaled = [](const QImage& design, int factor) {
+    return QPixmap::fromImage(factor == 1 ? design
+                                          : design.scaled(design.size() * factor, Qt::IgnoreAspectRatio,
+                                                          Qt::FastTransformation));
+  };
+  // The title bar's 16 and the task switcher's 32 points in this screen's
+  // pixels: the pixel designs scaled by whole factors, the larger design
+  // wherever it fits, as in the icon theme.
+  scale = std::max(1, scale);
   QIcon icon;
-  for (Picture png : {resources::IconPng16(), resources::IconPng32()}) {
-    QPixmap pixmap;
-    pixmap.loadFromData(reinterpret_cast<const uchar*>(png.data()), static_cast<uint>(png.size()));
-    icon.addPixmap(pixmap);
-  }
+  icon.addPixmap(scale % 2 == 0 ? scaled(design32, scale / 2) : scaled(design16, scale));
+  icon.addPixmap(scaled(design32, scale));
   return icon;
+}
+
+QIcon ProgramIcon() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  return ProgramIcon(screen ? static_cast<int>(std::ceil(screen->devicePixelRatio())) : 1);
 }
 
 QWidget* NativeWindow(const Form& form) {
