@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/identity.h"
+#include "identity/identity.h"
 
 namespace app {
 namespace {

@@ -2,11 +2,11 @@
 // and shows the start-up window, then runs until no window is loaded. Only
 // --help and --version (Linux) end it before the toolkit starts.
 #include "app/command_line.h"
-#include "app/toolkit.h"
-#include "app/windows.h"
 #include "notice/form1.h"
+#include "toolkit/references.h"
+#include "toolkit/toolkit.h"
 
 int main(int argc, char** argv) {
   if (const std::optional<int> status = app::HandleCommandLine(argc, argv)) return *status;
-  return tk::Run(argc, argv, [] { app::Use<Form1>().Show(); });
+  return tk::Run(argc, argv, [] { tk::Use<Form1>().Show(); });
 }

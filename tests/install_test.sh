@@ -12,7 +12,7 @@ set -euo pipefail
 
 mode=$1 src=$2 bin=$3 version=$4 sanitize=$5
 app_id=org.example.Tamberlode
-icon_dir=$src/app/icon
+icon_dir=$src/identity/icon
 icon_sizes=(16 32 48 64 128 256)
 failures=0
 apt_opts=(-y -q -o Dpkg::Options::=--force-confold --no-install-recommends)
@@ -191,8 +191,8 @@ $(diff <(echo "$expected") <(echo "$actual") || true)"
 
   # The running program names its desktop file to the desktop (Wayland's
   # app id).
-  grep -F 'setDesktopFileName' "$src/app/toolkit_qt.cpp" | grep -qF "\"$app_id\"" ||
-    fail "app/toolkit_qt.cpp does not report the desktop file name $app_id"
+  grep -F 'setDesktopFileName' "$src/toolkit/toolkit_qt.cpp" | grep -qF "\"$app_id\"" ||
+    fail "toolkit/toolkit_qt.cpp does not report the desktop file name $app_id"
   finish
 }
 
