@@ -45,8 +45,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/data/${TAMBERLODE_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/data/${TAMBERLODE_APP_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
-# The same PNGs the program embeds as its window icon.
-foreach(size 16 32)
+# The icon from 16 to 256 px: the pixel designs the window icon is made of,
+# scaled by whole factors for the sizes above 32 (identity/icon/README.md).
+foreach(size 16 32 48 64 128 256)
   install(FILES ${PROJECT_SOURCE_DIR}/identity/icon/tamberlode-${size}.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
           RENAME tamberlode.png)

@@ -137,14 +137,22 @@ TEST_P(PngFile, IsRgbaWithTransparentCornersAndOpaqueFigure) {
   EXPECT_EQ(png[25], 6);  // RGBA
 
   // The icon's pixels, which the generator writes as stored deflate blocks
-  // right after the zlib header and one block header.
+  // of at most 64 KiB each, right after the zlib header.
   const std::size_t idat = 8 + 25;
   ASSERT_EQ(std::string(png.begin() + idat + 4, png.begin() + idat + 8), "IDAT");
-  const std::size_t data = idat + 8 + 2 + 5;
+  std::vector<std::uint8_t> pixels;
+  for (std::size_t block = idat + 8 + 2;;) {
+    const std::size_t length = Le(png, block + 1, 2);
+    ASSERT_EQ(length ^ Le(png, block + 3, 2), 0xFFFFu) << "not a stored block at " << block;
+    ASSERT_LE(block + 5 + length, png.size());
+    pixels.insert(pixels.end(), png.begin() + static_cast<std::ptrdiff_t>(block + 5),
+                  png.begin() + static_cast<std::ptrdiff_t>(block + 5 + length));
+    if (png[block] & 1) break;  // the last block
+    block += 5 + length;
+  }
   const std::size_t stride = 1 + 4 * GetParam().size;
-  auto alpha = [&](std::size_t x, std::size_t y) {
-    return png.at(data + y * stride + 1 + 4 * x + 3);
-  };
+  ASSERT_EQ(pixels.size(), stride * GetParam().size);
+  auto alpha = [&](std::size_t x, std::size_t y) { return pixels.at(y * stride + 1 + 4 * x + 3); };
   const std::size_t last = GetParam().size - 1;
   EXPECT_EQ(alpha(0, 0), 0);
   EXPECT_EQ(alpha(last, last), 0);
@@ -153,7 +161,11 @@ TEST_P(PngFile, IsRgbaWithTransparentCornersAndOpaqueFigure) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, PngFile,
                          testing::Values(PngCase{"identity/icon/tamberlode-16.png", 16},
-                                         PngCase{"identity/icon/tamberlode-32.png", 32}));
+                                         PngCase{"identity/icon/tamberlode-32.png", 32},
+                                         PngCase{"identity/icon/tamberlode-48.png", 48},
+                                         PngCase{"identity/icon/tamberlode-64.png", 64},
+                                         PngCase{"identity/icon/tamberlode-128.png", 128},
+                                         PngCase{"identity/icon/tamberlode-256.png", 256}));
 
 TEST(IconSources, CommittedFilesMatchWhatTheGeneratorMakesOfThem) {
   const iconkit::Artwork art =
@@ -166,6 +178,13 @@ TEST(IconSources, CommittedFilesMatchWhatTheGeneratorMakesOfThem) {
   };
   for (const auto& [file, bytes] : outputs) {
     EXPECT_TRUE(ReadBytes(SourcePath(file)) == *bytes)
+        << file << " is stale: build the artwork target and commit the result";
+  }
+  ASSERT_EQ(art.themePngs.size(), std::size(iconkit::kThemeSizes));
+  for (std::size_t i = 0; i < art.themePngs.size(); ++i) {
+    const std::string file =
+        "identity/icon/tamberlode-" + std::to_string(iconkit::kThemeSizes[i]) + ".png";
+    EXPECT_TRUE(ReadBytes(SourcePath(file)) == art.themePngs[i])
         << file << " is stale: build the artwork target and commit the result";
   }
 }

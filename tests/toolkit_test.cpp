@@ -7,6 +7,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QIcon>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -276,6 +279,30 @@ TEST(Services, ShellOfAMissingProgramRaisesFileNotFound) {
 TEST(Services, FormatRaisesOnAnUnknownPattern) {
   EXPECT_EQ(tk::Format(1.385, "0.00"), "1.39");
   EXPECT_THROW(tk::Format(1.0, "#"), tk::Error);
+}
+
+// The window icon at each whole screen scale: 16 and 32 points in device
+// pixels, each the very picture the icon theme installs at that size.
+TEST(ProgramIcon, IsTheThemeIconAtTheScreensScale) {
+  struct Case {
+    int scale, small, large;
+  };
+  for (const Case& c : {Case{1, 16, 32}, Case{2, 32, 64}, Case{3, 48, 96}, Case{4, 64, 128}}) {
+    SCOPED_TRACE(testing::Message() << "scale " << c.scale);
+    const QIcon icon = tk::backend::ProgramIcon(c.scale);
+    EXPECT_EQ(icon.availableSizes(),
+              (QList<QSize>{QSize(c.small, c.small), QSize(c.large, c.large)}));
+    for (int size : {c.small, c.large}) {
+      const QString file =
+          QStringLiteral(TAMBERLODE_SOURCE_DIR "/identity/icon/tamberlode-%1.png").arg(size);
+      if (!QFile::exists(file)) continue;  // 96 px is no size of the icon theme
+      const QImage want = QImage(file).convertToFormat(QImage::Format_ARGB32);
+      ASSERT_FALSE(want.isNull()) << file.toStdString();
+      EXPECT_EQ(icon.pixmap(QSize(size, size)).toImage().convertToFormat(QImage::Format_ARGB32),
+                want)
+          << size << " px differs from " << file.toStdString();
+    }
+  }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// Writes tamberlode.ico, tamberlode-16.png and tamberlode-32.png into the
-// icon folder from the pixel maps tamberlode-32.txt and tamberlode-16.txt
-// beside them.
+// Writes tamberlode.ico and tamberlode-SIZE.png (16, 32 and the icon theme's
+// larger sizes) into the icon folder from the pixel maps tamberlode-32.txt
+// and tamberlode-16.txt beside them.
 #include <cstdio>
 #include <exception>
 #include <fstream>
@@ -33,6 +33,10 @@ int main(int argc, char** argv) {
     Write(dir + "/tamberlode.ico", art.ico);
     Write(dir + "/tamberlode-16.png", art.png16);
     Write(dir + "/tamberlode-32.png", art.png32);
+    for (std::size_t i = 0; i < std::size(iconkit::kThemeSizes); ++i) {
+      Write(dir + "/tamberlode-" + std::to_string(iconkit::kThemeSizes[i]) + ".png",
+            art.themePngs[i]);
+    }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "icon_gen: %s\n", e.what());
     return 1;

@@ -223,6 +223,15 @@ PixelMap ToMonochrome(const PixelMap& map) {
   return mono;
 }
 
+PixelMap Scale(const PixelMap& map, int factor) {
+  PixelMap big{map.width * factor, map.height * factor, {}};
+  big.pixels.reserve(static_cast<std::size_t>(big.width * big.height));
+  for (int y = 0; y < big.height; ++y) {
+    for (int x = 0; x < big.width; ++x) big.pixels.push_back(map.At(x / factor, y / factor));
+  }
+  return big;
+}
+
 std::vector<std::uint8_t> EncodeIco(const std::vector<IconImage>& images) {
   std::vector<std::uint8_t> out;
   Put16(out, 0);  // reserved
@@ -290,6 +299,10 @@ Artwork BuildArtwork(std::string_view source32, std::string_view source16) {
   art.ico = EncodeIco({{ToMonochrome(map32), 1}, {map32, 4}, {map16, 4}});
   art.png16 = EncodePng(map16);
   art.png32 = EncodePng(map32);
+  for (int size : kThemeSizes) {
+    art.themePngs.push_back(
+        EncodePng(size % 32 == 0 ? Scale(map32, size / 32) : Scale(map16, size / 16)));
+  }
   return art;
 }
 

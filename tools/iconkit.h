@@ -70,10 +70,20 @@ std::vector<std::uint8_t> EncodeIco(const std::vector<IconImage>& images);
 // 8-bit RGBA PNG, fully transparent where the mask is set.
 std::vector<std::uint8_t> EncodePng(const PixelMap& map);
 
+// The design scaled up by a whole factor, each pixel a square of
+// factor x factor.
+PixelMap Scale(const PixelMap& map, int factor);
+
+// The larger sizes of the icon theme (hicolor), each the 16 or the 32 pixel
+// design scaled by a whole factor: the larger design wherever it divides the
+// size, so 48 is 16 x 3 and the others are 32 x 2, 4 and 8.
+inline constexpr int kThemeSizes[] = {48, 64, 128, 256};
+
 struct Artwork {
   std::vector<std::uint8_t> ico;
   std::vector<std::uint8_t> png16;
   std::vector<std::uint8_t> png32;
+  std::vector<std::vector<std::uint8_t>> themePngs;  // one per kThemeSizes entry
 };
 
 // Everything generated from the two sources: the .ico holds 32x32 1-bit,
