@@ -71,8 +71,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     const std::size_t equals = name.find('=');
     const QtOption* option = FindQtOption(name.substr(0, equals));
     const bool joined = equals != std::string_view::npos;
-    if (!option || (joined && option->value != Value::Joined &&
-                    option->value != Value::NextOrJoined) ||
+    if (!option ||
+        (joined && option->value != Value::Joined && option->value != Value::NextOrJoined) ||
         (!joined && option->value == Value::Joined)) {
       return Error("unknown option '" + argument + "'");
     }

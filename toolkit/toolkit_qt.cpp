@@ -471,9 +471,10 @@ QIcon ProgramIcon(int scale) {
   static const QImage design16 = decode(identity::IconPng16());
   static const QImage design32 = decode(identity::IconPng32());
   const auto scaled = [](const QImage& design, int factor) {
-    return QPixmap::fromImage(factor == 1 ? design
-                                          : design.scaled(design.size() * factor, Qt::IgnoreAspectRatio,
-                                                          Qt::FastTransformation));
+    return QPixmap::fromImage(
+        factor == 1
+            ? design
+            : design.scaled(design.size() * factor, Qt::IgnoreAspectRatio, Qt::FastTransformation));
   };
   // The title bar's 16 and the task switcher's 32 points in this screen's
   // pixels: the pixel designs scaled by whole factors, the larger design
