@@ -96,6 +96,7 @@ std::string UsageText() {
 }
 
 std::string VersionText() {
+  using namespace identity;
   return std::string(kTitle) + " " + std::to_string(kMajor) + "." + std::to_string(kMinor) + "." +
          std::to_string(kRevision) + "\n";
 }

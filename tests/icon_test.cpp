@@ -165,7 +165,10 @@ INSTANTIATE_TEST_SUITE_P(Sizes, PngFile,
                                          PngCase{"identity/icon/tamberlode-48.png", 48},
                                          PngCase{"identity/icon/tamberlode-64.png", 64},
                                          PngCase{"identity/icon/tamberlode-128.png", 128},
-                                         PngCase{"identity/icon/tamberlode-256.png", 256}));
+                                         PngCase{"identity/icon/tamberlode-256.png", 256}),
+                         [](const testing::TestParamInfo<PngCase>& info) {
+                           return std::to_string(info.param.size) + "px";
+                         });
 
 TEST(IconSources, CommittedFilesMatchWhatTheGeneratorMakesOfThem) {
   const iconkit::Artwork art =
