@@ -216,7 +216,9 @@ deb() {
   export DEBIAN_FRONTEND=noninteractive
 
   # Its own release tree, configured and built as `make package` does: the
-  # tests and benchmarks are configured but must not be built.
+  # tests and benchmarks are configured but must not be built. A fresh tree,
+  # so that nothing built earlier passes for what this build made.
+  rm -rf "$work/build"
   (cd "$src" && cmake --preset release -B "$work/build" >"$work/configure.log" 2>&1) || {
     cat "$work/configure.log" >&2
     fail "configuring the release tree failed"
@@ -227,7 +229,7 @@ deb() {
     fail "building the shipped target failed"
     finish
   }
-  built=$(find "$work/build" -path '*/CMakeFiles' -prune -o -type f -perm -u+x -printf '%P\n' | sort)
+  built=$(find "$work/build" -path '*/CMakeFiles' -prune -o -type f -perm -u+x -printf '%f\n' | sort)
   [[ $built == tamberlode ]] || fail "the shipped target built more programs than the package holds:
 $built"
   pkgs=$work/packages
