@@ -404,6 +404,26 @@ void FatalMessage(QtMsgType type, const QMessageLogContext&, const QString& mess
   }
 }
 
+// The handler Qt's messages go through while the program runs.
+QtMessageHandler defaultMessageHandler = nullptr;
+// The exit status when the display goes away, as when there is none at start.
+constexpr int kDisplayLost = 2;
+
+// When the connection to the display breaks, Qt says so ("The X11 connection
+// broke (error 1). Did the X11 server die?", "The Wayland connection broke.
+// Did the Wayland compositor die?") and calls exit() from inside the event
+// loop; the exit handlers then destroy the application object and the
+// windows under the running loop, and the program dies of a signal. Say it
+// in one line and end at once instead.
+void RunningMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (message.contains(QLatin1String("connection broke"))) {
+    std::fprintf(stderr, "tamberlode: lost the display: %s\n", message.toLocal8Bit().constData());
+    std::fflush(stderr);
+    std::_Exit(kDisplayLost);
+  }
+  if (defaultMessageHandler) defaultMessageHandler(type, context, message);
+}
+
 }  // namespace
 
 const int kButtonMargins = 8;
@@ -472,6 +492,7 @@ int Start(int, char**) {
   qInstallMessageHandler(FatalMessage);
   application = std::make_unique<QApplication>(applicationArgc, applicationArgv);
   qInstallMessageHandler(nullptr);
+  defaultMessageHandler = qInstallMessageHandler(RunningMessage);
   QApplication::setApplicationName(ToQt(app::kTitle));
   QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Tamberlode"));
   // The program ends when no window is loaded, not when the last one hides.
