@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPixmapCache>
 #include <QPointer>
 #include <QPushButton>
 #include <QSet>
@@ -138,7 +139,10 @@ class LabelPeer final : public ControlPeer {
 class ButtonPeer final : public ControlPeer {
  public:
   explicit ButtonPeer(QPushButton* button) : button_(button) {}
-  ~ButtonPeer() override { QObject::disconnect(button_, nullptr, nullptr, nullptr); }
+  // Only our own connection: a wildcard one would also cut the widget's
+  // destroyed() signal from Qt's accessibility cache, which then keeps (and
+  // may later use) an interface for every button ever deleted.
+  ~ButtonPeer() override { QObject::disconnect(button_, &QPushButton::clicked, nullptr, nullptr); }
   int SetVisible(bool visible) override {
     button_->setVisible(visible);
     return 0;
@@ -153,7 +157,7 @@ class TimerPeer final : public ControlPeer {
   explicit TimerPeer(QTimer* timer) : timer_(timer) {}
   ~TimerPeer() override {
     timer_->stop();
-    QObject::disconnect(timer_, nullptr, nullptr, nullptr);
+    QObject::disconnect(timer_, &QTimer::timeout, nullptr, nullptr);
   }
   int SetInterval(int milliseconds) override {
     // A Qt timer of interval 0 fires at every pass of the loop; ours never does.
@@ -401,6 +405,17 @@ class WindowPeerQt final : public WindowPeer {
   FormWidget* widget_;
 };
 
+// The style caches the faces of its buttons under names that hold the key
+// of the button's palette, and every button made gets a palette with a new
+// key: each window loaded adds names, and the cache keeps the name of every
+// entry it ever held (Qt drops a name only when it is looked up again, or
+// when its entry cannot be stored at all). A window opened and closed all
+// day would grow the heap without end; with no room in the cache, no name
+// stays behind. The faces are painted afresh instead, a few small images.
+void KeepStylePixmapsUncached() {
+  if (QPixmapCache::cacheLimit() != 0) QPixmapCache::setCacheLimit(0);
+}
+
 void FatalMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
   std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
   if (type == QtFatalMsg) {
@@ -483,6 +498,7 @@ QWidget* NativeWindow(const Form& form) {
 }
 
 std::unique_ptr<WindowPeer> CreateWindow(Form& form) {
+  KeepStylePixmapsUncached();
   return std::make_unique<WindowPeerQt>(form);
 }
 
