@@ -21,6 +21,7 @@
 #include <QPixmapCache>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTimer>
 #include <algorithm>
@@ -116,11 +117,16 @@ QString WrapCaption(const QString& caption, const QFont& font, int width) {
   return lines.join(QLatin1Char('\n'));
 }
 
+void FitCaption(QLabel* label, int designWidth);
+
 class LabelPeer final : public ControlPeer {
  public:
-  explicit LabelPeer(QLabel* label) : label_(label) {}
+  explicit LabelPeer(QLabel* label) : label_(label), designWidth_(label->width()) {
+    FitCaption(label_, designWidth_);
+  }
   int SetCaption(std::string_view caption) override {
     label_->setText(ToQt(caption));
+    FitCaption(label_, designWidth_);
     return 0;
   }
   int SetVisible(bool visible) override {
@@ -134,6 +140,7 @@ class LabelPeer final : public ControlPeer {
 
  private:
   QLabel* label_;
+  int designWidth_;
 };
 
 class ButtonPeer final : public ControlPeer {
@@ -222,6 +229,17 @@ class FormWidget final : public QDialog {
   }
 
   void AddLine(const Line::Design& line) { lines_.push_back(line); }
+
+  int DesignWidth() const { return Pixels(form_.design().clientWidth); }
+  // Widens the client area to `width` pixels if it is narrower; never narrows.
+  void MakeRoom(int width) {
+    if (this->width() >= width) return;
+    if (form_.design().frame == Frame::Sizable) {
+      resize(width, height());
+    } else {
+      setFixedWidth(width);
+    }
+  }
   void AddFocusable(int tabIndex, QWidget* widget) { focusable_.emplace_back(tabIndex, widget); }
   void AddCancel(QPushButton* button) { cancel_ = button; }
 
@@ -280,6 +298,27 @@ class FormWidget final : public QDialog {
   std::vector<std::pair<int, QWidget*>> focusable_;
   QPointer<QPushButton> cancel_;
 };
+
+// A caption wider than its label is not clipped: the label grows to the
+// right, and its window with it where the label would stick out, keeping the
+// design's margin on the right. A caption that fits keeps the design's
+// width. Where the label wraps, only its widest word counts.
+void FitCaption(QLabel* label, int designWidth) {
+  const QFontMetricsF metrics(label->font());
+  const QString text = label->text();
+  const QStringList pieces =
+      label->wordWrap() ? text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)
+                        : text.split(QLatin1Char('\n'));
+  qreal needed = 0;
+  for (const QString& piece : pieces) needed = std::max(needed, metrics.horizontalAdvance(piece));
+  const int width = std::max(designWidth, static_cast<int>(std::ceil(needed)));
+  if (width != label->width()) label->resize(width, label->height());
+  auto* window = dynamic_cast<FormWidget*>(label->parentWidget());
+  if (!window) return;
+  const int designRight = label->x() + designWidth;
+  const int margin = std::max(0, window->DesignWidth() - designRight);
+  window->MakeRoom(label->x() + width + margin);
+}
 
 class WindowPeerQt final : public WindowPeer {
  public:
