@@ -14,10 +14,10 @@
 #include <cstdlib>
 
 #include "about/frmabout.h"
-#include "app/toolkit_backend.h"
-#include "app/toolkit_qt.h"
-#include "app/windows.h"
 #include "report/form2.h"
+#include "toolkit/backend.h"
+#include "toolkit/references.h"
+#include "toolkit/toolkit_qt.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ void OpenAndClose(frmAbout& about) {
 }
 
 void AboutBoxCycles(benchmark::State& state) {
-  Form2& report = app::Use<Form2>();
+  Form2& report = tk::Use<Form2>();
   report.freeSpaceQuery = [](const std::string&, std::int32_t& spc, std::int32_t& bps,
                              std::int32_t& nfc, std::int32_t& tnc) {
     spc = 8, bps = 512, nfc = 1000000, tnc = 2000000;
@@ -49,7 +49,7 @@ void AboutBoxCycles(benchmark::State& state) {
   };
   report.Show();
   Settle();
-  frmAbout& about = app::Use<frmAbout>();
+  frmAbout& about = tk::Use<frmAbout>();
   OpenAndClose(about);  // the first opening loads fonts and styles once
   const auto cycles = static_cast<int>(state.range(0));
   double before = 0, after = 0;

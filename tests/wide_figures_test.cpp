@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "about/frmabout.h"
-#include "app/windows.h"
 #include "notice/form1.h"
 #include "report/form2.h"
+#include "toolkit/references.h"
 #include "window_testing.h"
 
 namespace {
@@ -34,11 +34,11 @@ class WideFigures : public testing::Test {
   }
   void TearDown() override {
     form.Unload();
-    app::Use<frmAbout>().Unload();
+    tk::Use<frmAbout>().Unload();
     Pump();
   }
 
-  Form2& form = app::Use<Form2>();
+  Form2& form = tk::Use<Form2>();
   Volume c{8, 512, 1000000};
 };
 
