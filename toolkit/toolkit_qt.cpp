@@ -120,44 +120,46 @@ QString WrapCaption(const QString& caption, const QFont& font, int width) {
 
 void FitCaption(QLabel* label, int designWidth);
 
-class LabelPeer final : public ControlPeer {
+// A control that is one widget, shown and hidden with it.
+template <class Widget>
+class WidgetPeer : public ControlPeer {
  public:
-  explicit LabelPeer(QLabel* label) : label_(label), designWidth_(label->width()) {
-    FitCaption(label_, designWidth_);
-  }
-  int SetCaption(std::string_view caption) override {
-    label_->setText(ToQt(caption));
-    FitCaption(label_, designWidth_);
+  explicit WidgetPeer(Widget* widget) : widget_(widget) {}
+  int SetVisible(bool visible) override {
+    widget_->setVisible(visible);
     return 0;
   }
-  int SetVisible(bool visible) override {
-    label_->setVisible(visible);
+
+ protected:
+  Widget* widget_;
+};
+
+class LabelPeer final : public WidgetPeer<QLabel> {
+ public:
+  explicit LabelPeer(QLabel* label) : WidgetPeer(label), designWidth_(label->width()) {
+    FitCaption(widget_, designWidth_);
+  }
+  int SetCaption(std::string_view caption) override {
+    widget_->setText(ToQt(caption));
+    FitCaption(widget_, designWidth_);
     return 0;
   }
   int SetToolTip(std::string_view text) override {
-    label_->setToolTip(ToQt(text));
+    widget_->setToolTip(ToQt(text));
     return 0;
   }
 
  private:
-  QLabel* label_;
   int designWidth_;
 };
 
-class ButtonPeer final : public ControlPeer {
+class ButtonPeer final : public WidgetPeer<QPushButton> {
  public:
-  explicit ButtonPeer(QPushButton* button) : button_(button) {}
+  using WidgetPeer::WidgetPeer;
   // Only our own connection: a wildcard one would also cut the widget's
   // destroyed() signal from Qt's accessibility cache, which then keeps (and
   // may later use) an interface for every button ever deleted.
-  ~ButtonPeer() override { QObject::disconnect(button_, &QPushButton::clicked, nullptr, nullptr); }
-  int SetVisible(bool visible) override {
-    button_->setVisible(visible);
-    return 0;
-  }
-
- private:
-  QPushButton* button_;
+  ~ButtonPeer() override { QObject::disconnect(widget_, &QPushButton::clicked, nullptr, nullptr); }
 };
 
 class TimerPeer final : public ControlPeer {
