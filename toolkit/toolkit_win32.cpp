@@ -463,8 +463,8 @@ void FitCaption(HWND label, int designWidth) {
   }
   const FormState* state = StateOf(window);
   if (!state || !state->form) return;
-  const int margin =
-      std::max(0, DevicePixels(state->form->design().clientWidth) - (box.left + designWidth));
+  const int margin = std::max(0, DevicePixels(state->form->design().clientWidth) -
+                                     static_cast<int>(box.left) - designWidth);
   RECT client;
   GetClientRect(window, &client);
   const int room = box.left + width + margin;
