@@ -8,15 +8,10 @@
 #include <vector>
 
 #include "app/drivemap_posix.h"
-#include "app/module1.h"
+#include "app/drives.h"
 #include "report/survey.h"
 
 namespace {
-
-std::int32_t RealQuery(const std::string& root, std::int32_t& spc, std::int32_t& bps,
-                       std::int32_t& nfc, std::int32_t& tnc) {
-  return Module1::GetDiskFreeSpaceA(root.c_str(), spc, bps, nfc, tnc);
-}
 
 // Mount points of the lettered drives, as the query sees them.
 std::vector<std::string> LetteredMountPoints() {
@@ -28,8 +23,9 @@ std::vector<std::string> LetteredMountPoints() {
 
 void BM_SurveyRealQuery(benchmark::State& state) {
   report::TextTable table;
+  const report::FreeSpaceQuery query = app::PlatformQuery();
   for (auto _ : state) {
-    report::SurveyDrives(RealQuery, table);
+    report::SurveyDrives(query, table);
     benchmark::DoNotOptimize(table);
   }
   state.SetLabel(std::to_string(LetteredMountPoints().size()) + " lettered");

@@ -4,18 +4,10 @@
 
 #include "about/frmabout.h"
 #include "app/drives.h"
-#include "app/module1.h"
 #include "app/windows.h"
 #include "notice/form1.h"
 
 namespace {
-
-std::int32_t PlatformQuery(const std::string& rootPath, std::int32_t& sectorsPerCluster,
-                           std::int32_t& bytesPerSector, std::int32_t& freeClusters,
-                           std::int32_t& totalClusters) {
-  return Module1::GetDiskFreeSpaceA(rootPath.c_str(), sectorsPerCluster, bytesPerSector,
-                                    freeClusters, totalClusters);
-}
 
 // The survey's result table: slot k is the caption of the k-th result label.
 class LabelTable final : public report::ResultTable {
@@ -40,7 +32,7 @@ Form2::Form2()
                 .frame = tk::Frame::Sizable,
                 .left = 225,
                 .top = 510}),
-      freeSpaceQuery(PlatformQuery) {}
+      freeSpaceQuery(app::PlatformQuery()) {}
 
 void Form2::Survey() {
   LabelTable table({&lbla, &lblb, &lbl1, &lbl2, &lbl3, &lbl4, &lbl5, &lbl6, &lbl7});

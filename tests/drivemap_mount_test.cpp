@@ -17,7 +17,6 @@
 
 #include "app/drives.h"
 #include "app/format.h"
-#include "app/module1.h"
 #include "report/survey.h"
 
 namespace {
@@ -32,10 +31,7 @@ std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
 
 std::vector<std::string> Survey() {
   report::TextTable table;
-  report::SurveyDrives(
-      [](const std::string& root, std::int32_t& a, std::int32_t& b, std::int32_t& c,
-         std::int32_t& d) { return Module1::GetDiskFreeSpaceA(root.c_str(), a, b, c, d); },
-      table);
+  report::SurveyDrives(app::PlatformQuery(), table);
   return {table.Texts().begin(), table.Texts().end()};
 }
 

@@ -150,6 +150,23 @@ TEST(Survey, TwoSurveysInARowStartFromZeros) {
   EXPECT_EQ(first[8], "4MB");
 }
 
+TEST(Survey, BeginsTheQueryOnceBeforeEachSurveysFirstQuestion) {
+  std::vector<std::string> events;
+  const report::FreeSpaceQuery query([&] { events.push_back("begin"); },
+                                     [&](const std::string& root, std::int32_t&, std::int32_t&,
+                                         std::int32_t&, std::int32_t&) -> std::int32_t {
+                                       events.push_back(root.substr(0, 1));
+                                       return 0;
+                                     });
+  report::TextTable table;
+  report::SurveyDrives(query, table);
+  report::SurveyDrives(query, table);
+  const std::vector<std::string> survey = {"begin", "a", "b", "c", "d", "e", "f", "g", "h", "i"};
+  std::vector<std::string> expected = survey;
+  expected.insert(expected.end(), survey.begin(), survey.end());
+  EXPECT_EQ(events, expected);
+}
+
 TEST(Survey, IgnoresTheQueryResult) {
   // A query that writes counters yet reports failure is still believed.
   report::TextTable table;
