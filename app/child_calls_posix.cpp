@@ -105,7 +105,7 @@ bool ChildCalls::Start(const std::string& key, const Call& call) {
 
 std::optional<FsStats> ChildCalls::Collect(const std::string& key, Clock::time_point deadline) {
   const auto it = children_.find(key);
-  if (it == children_.end()) return std::nullopt;
+  if (it == children_.end() || it->second.abandoned) return std::nullopt;
   pollfd entry{it->second.answer, POLLIN, 0};
   int ready = 0;
   do {

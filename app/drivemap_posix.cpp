@@ -295,8 +295,9 @@ void DriveQuery::BeginSurvey() {
     const std::optional<Volume>& volume = (*map_)[slot - 1];
     begun_[slot - 1] = true;
     // A mount still stuck from before gets no second child: it fails at once.
-    if (volume && !volume->local)
-      children_.Start(MountKey(*volume), [stat = stat_, volume = *volume] { return stat(volume); });
+    asking_[slot - 1] = volume && !volume->local &&
+                        children_.Start(MountKey(*volume),
+                                        [stat = stat_, volume = *volume] { return stat(volume); });
   }
 }
 
@@ -318,11 +319,12 @@ std::int32_t DriveQuery::Query(const char* rootPath, std::int32_t& sectorsPerClu
     } else {
       const std::string key = MountKey(*volume);
       auto deadline = surveyDeadline_;
+      bool asking = asking_[slot - 1];
       if (!inSurvey) {
         deadline = std::chrono::steady_clock::now() + deadline_;
-        children_.Start(key, [stat = stat_, volume = *volume] { return stat(volume); });
+        asking = children_.Start(key, [stat = stat_, volume = *volume] { return stat(volume); });
       }
-      stats = children_.Collect(key, deadline);
+      if (asking) stats = children_.Collect(key, deadline);
     }
   }
   if (!stats) return 0;

@@ -121,6 +121,7 @@ class DriveQuery {
   std::optional<DriveMap> map_;
   // Slots begun by BeginSurvey and not yet asked, and when the survey's wait ends.
   std::array<bool, report::kDrives> begun_{};
+  std::array<bool, report::kDrives> asking_{};  // a child of this survey asks the volume
   std::chrono::steady_clock::time_point surveyDeadline_;
 };
 

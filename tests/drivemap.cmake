@@ -12,4 +12,13 @@ if(NOT TAMBERLODE_PLATFORM STREQUAL "win32")
   target_link_libraries(drivemap_mount_tests PRIVATE tamberlode_platform GTest::gtest_main
                                                      tamberlode_warnings)
   gtest_discover_tests(drivemap_mount_tests)
+
+  # FUSE volumes that hang or answer late, made by a small python3-fusepy
+  # filesystem; a private mount namespace of its own again.
+  add_executable(stuck_volume_tests stuck_volumes_test.cpp)
+  target_link_libraries(stuck_volume_tests PRIVATE tamberlode_platform GTest::gtest_main
+                                                   tamberlode_warnings)
+  target_compile_definitions(stuck_volume_tests PRIVATE
+    TAMBERLODE_STUCKFS="${CMAKE_CURRENT_SOURCE_DIR}/faults/stuckfs.py")
+  gtest_discover_tests(stuck_volume_tests PROPERTIES TIMEOUT 60)
 endif()

@@ -1,11 +1,12 @@
 #!/usr/bin/python3
 """A one-directory FUSE filesystem whose statfs misbehaves on purpose.
 
-Usage: stuckfs.py MOUNTPOINT TYPE MODE
+Usage: stuckfs.py MOUNTPOINT TYPE MODE [FREE_MB]
   TYPE  the subtype the mount table shows, e.g. rclone gives fuse.rclone
   MODE  block   statfs (and every later request) never answers
         sleep:S statfs answers after S seconds
         ok      statfs answers at once
+  FREE_MB  the free space statfs gives (2048 when not given)
 Runs in the foreground until killed; killing it ends the stuck requests.
 """
 import errno
@@ -18,8 +19,9 @@ from fusepy import FUSE, FuseOSError, Operations
 
 
 class StuckFs(Operations):
-    def __init__(self, mode):
+    def __init__(self, mode, free_mb):
         self.mode = mode
+        self.free_blocks = free_mb * 256  # blocks of 4096 bytes
         self.blocked = False
 
     def _wait_if_blocked(self):
@@ -45,15 +47,16 @@ class StuckFs(Operations):
         elif self.mode.startswith("sleep:"):
             time.sleep(float(self.mode.split(":", 1)[1]))
         return {"f_bsize": 4096, "f_frsize": 4096, "f_blocks": 1 << 20,
-                "f_bfree": 1 << 19, "f_bavail": 1 << 19, "f_namemax": 255}
+                "f_bfree": self.free_blocks, "f_bavail": self.free_blocks, "f_namemax": 255}
 
 
 def main():
     mountpoint, subtype, mode = sys.argv[1:4]
+    free_mb = int(sys.argv[4]) if len(sys.argv) > 4 else 2048
     # Single-threaded like many small daemons: one stuck request holds them all.
-    FUSE(StuckFs(mode), mountpoint, foreground=True, nothreads=True,
+    FUSE(StuckFs(mode, free_mb), mountpoint, foreground=True, nothreads=True,
          fsname=subtype + "-server:/share", subtype=subtype, allow_other=True,
-         attr_timeout=0, entry_timeout=0)
+         attr_timeout=0, entry_timeout=0, nonempty=True)
 
 
 if __name__ == "__main__":
