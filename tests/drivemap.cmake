@@ -21,4 +21,11 @@ if(NOT TAMBERLODE_PLATFORM STREQUAL "win32")
   target_compile_definitions(stuck_volume_tests PRIVATE
     TAMBERLODE_STUCKFS="${CMAKE_CURRENT_SOURCE_DIR}/faults/stuckfs.py")
   gtest_discover_tests(stuck_volume_tests PROPERTIES TIMEOUT 60)
+
+  # The same faults under the whole program on Xvfb: Start, Refresh, Exit.
+  add_test(NAME Program.HungVolumesNeitherFreezeTheWindowNorHoldTheProcess
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/faults/hung_window_test.sh $<TARGET_FILE:tamberlode>
+                   ${CMAKE_CURRENT_SOURCE_DIR}/faults/stuckfs.py)
+  set_tests_properties(Program.HungVolumesNeitherFreezeTheWindowNorHoldTheProcess
+                       PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 90)
 endif()
