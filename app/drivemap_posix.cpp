@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <set>
@@ -218,7 +219,35 @@ int SlotOfRootPath(const char* rootPath) {
   return 0;
 }
 
-std::optional<FsStats> CheckedStat(const Volume& volume) {
+namespace {
+
+std::uint64_t FilesystemId(const struct statfs& info) {
+  std::uint64_t id = 0;
+  static_assert(sizeof info.f_fsid == sizeof id);
+  std::memcpy(&id, &info.f_fsid, sizeof id);
+  return id;
+}
+
+FsStats StatsOf(const struct statfs& info) {
+  // Some filesystems leave f_frsize zero; f_bsize is the unit then.
+  const auto unit = static_cast<std::uint64_t>(info.f_frsize != 0 ? info.f_frsize : info.f_bsize);
+  return {unit, static_cast<std::uint64_t>(info.f_blocks),
+          static_cast<std::uint64_t>(info.f_bavail)};
+}
+
+}  // namespace
+
+std::optional<FsStats> CheckedStat(const Volume& volume, std::uint64_t& known) {
+  struct statfs info {};
+  int rc = -1;
+  if (known != 0) {
+    // One call gives the figures and the id of the filesystem they are of.
+    do {
+      rc = ::statfs(volume.target.c_str(), &info);
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0 && FilesystemId(info) == known) return StatsOf(info);
+  }
+  known = 0;
   int fd = -1;
   do {
     fd = ::open(volume.target.c_str(), O_PATH | O_CLOEXEC);
@@ -232,8 +261,7 @@ std::optional<FsStats> CheckedStat(const Volume& volume) {
     same = where.stx_mnt_id == static_cast<std::uint64_t>(volume.mountId);
   else if (same && volume.device != 0)
     same = makedev(where.stx_dev_major, where.stx_dev_minor) == volume.device;
-  struct statfs info {};
-  int rc = -1;
+  rc = -1;
   if (same) {
     do {
       rc = ::fstatfs(fd, &info);
@@ -241,10 +269,8 @@ std::optional<FsStats> CheckedStat(const Volume& volume) {
   }
   ::close(fd);
   if (rc != 0) return std::nullopt;
-  // Some filesystems leave f_frsize zero; f_bsize is the unit then.
-  const auto unit = static_cast<std::uint64_t>(info.f_frsize != 0 ? info.f_frsize : info.f_bsize);
-  return FsStats{unit, static_cast<std::uint64_t>(info.f_blocks),
-                 static_cast<std::uint64_t>(info.f_bavail)};
+  known = FilesystemId(info);  // 0 where the filesystem gives none: checked every time
+  return StatsOf(info);
 }
 
 std::string MountKey(const Volume& volume) {
@@ -278,12 +304,26 @@ MountSource KernelMountTable(const std::string& path) {
   return source;
 }
 
+namespace {
+
+// The call a child makes: its own copies, since it may outlive this query;
+// no filesystem id carried over, so it checks the whole way.
+ChildCalls::Call AskInChild(const StatFunction& stat, const Volume& volume) {
+  return [stat, volume] {
+    std::uint64_t unknown = 0;
+    return stat(volume, unknown);
+  };
+}
+
+}  // namespace
+
 DriveQuery::DriveQuery(MountSource source, StatFunction stat, std::chrono::milliseconds deadline)
     : source_(std::move(source)), stat_(std::move(stat)), deadline_(deadline) {}
 
 void DriveQuery::Look() {
   if (map_ && !source_.changed()) return;
   map_ = source_.read().value_or(BuildDriveMap(nullptr));
+  known_ = {};
 }
 
 void DriveQuery::BeginSurvey() {
@@ -295,9 +335,8 @@ void DriveQuery::BeginSurvey() {
     const std::optional<Volume>& volume = (*map_)[slot - 1];
     begun_[slot - 1] = true;
     // A mount still stuck from before gets no second child: it fails at once.
-    asking_[slot - 1] = volume && !volume->local &&
-                        children_.Start(MountKey(*volume),
-                                        [stat = stat_, volume = *volume] { return stat(volume); });
+    asking_[slot - 1] =
+        volume && !volume->local && children_.Start(MountKey(*volume), AskInChild(stat_, *volume));
   }
 }
 
@@ -315,14 +354,14 @@ std::int32_t DriveQuery::Query(const char* rootPath, std::int32_t& sectorsPerClu
     const std::optional<Volume> volume = (*map_)[slot - 1];
     if (!volume) return 0;
     if (volume->local) {
-      stats = stat_(*volume);
+      stats = stat_(*volume, known_[slot - 1]);
     } else {
       const std::string key = MountKey(*volume);
       auto deadline = surveyDeadline_;
       bool asking = asking_[slot - 1];
       if (!inSurvey) {
         deadline = std::chrono::steady_clock::now() + deadline_;
-        asking = children_.Start(key, [stat = stat_, volume = *volume] { return stat(volume); });
+        asking = children_.Start(key, AskInChild(stat_, *volume));
       }
       if (asking) stats = children_.Collect(key, deadline);
     }
@@ -339,7 +378,10 @@ std::int32_t DriveQuery::Query(const char* rootPath, std::int32_t& sectorsPerClu
 
 DriveMap DriveQuery::Map() {
   std::lock_guard lock(mutex_);
-  if (!map_) map_ = source_.read().value_or(BuildDriveMap(nullptr));
+  if (!map_) {
+    map_ = source_.read().value_or(BuildDriveMap(nullptr));
+    known_ = {};
+  }
   return *map_;
 }
 

@@ -62,8 +62,13 @@ int SlotOfRootPath(const char* rootPath);
 // mount (an unmount or a mount over a parent since the table was read makes
 // it lead elsewhere); nullopt otherwise or where the calls fail. System
 // calls only, so that it may run in a child forked from a threaded process.
-std::optional<FsStats> CheckedStat(const Volume& volume);
-using StatFunction = std::function<std::optional<FsStats>(const Volume& volume)>;
+// `known` carries the filesystem id of the last checked answer for this
+// volume (0: none): while a plain statfs of the mount point gives that id,
+// its figures are the volume's, for the price of one statvfs; otherwise the
+// whole check runs and sets `known` afresh.
+std::optional<FsStats> CheckedStat(const Volume& volume, std::uint64_t& known);
+using StatFunction =
+    std::function<std::optional<FsStats>(const Volume& volume, std::uint64_t& known)>;
 
 // Which mount a question about `volume` is about, to know it again while
 // a call is stuck on it: the mount's id and device, or its mount point
@@ -121,7 +126,8 @@ class DriveQuery {
   std::optional<DriveMap> map_;
   // Slots begun by BeginSurvey and not yet asked, and when the survey's wait ends.
   std::array<bool, report::kDrives> begun_{};
-  std::array<bool, report::kDrives> asking_{};  // a child of this survey asks the volume
+  std::array<bool, report::kDrives> asking_{};          // a child of this survey asks the volume
+  std::array<std::uint64_t, report::kDrives> known_{};  // CheckedStat's, per local volume
   std::chrono::steady_clock::time_point surveyDeadline_;
 };
 

@@ -58,6 +58,21 @@ void BM_StatvfsPerLetteredDrive(benchmark::State& state) {
 }
 BENCHMARK(BM_StatvfsPerLetteredDrive);
 
+// What the query makes of those calls for a local disk: statfs, and the
+// whole check (open(O_PATH), statx, fstatfs, close) only where the answer is
+// of another filesystem than the last checked one.
+void BM_CheckedStatPerLetteredDrive(benchmark::State& state) {
+  std::vector<app::Volume> volumes;
+  for (const auto& volume : app::SystemDriveQuery().Map())
+    if (volume) volumes.push_back(*volume);
+  std::vector<std::uint64_t> known(volumes.size());
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < volumes.size(); ++i)
+      benchmark::DoNotOptimize(app::CheckedStat(volumes[i], known[i]));
+  }
+}
+BENCHMARK(BM_CheckedStatPerLetteredDrive);
+
 // What a survey would pay if it read the mount table every time.
 void BM_ReadMountTable(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(app::DriveMapFromFile("/proc/self/mountinfo"));

@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (volume) volume->local = true;
   app::DriveQuery query(
       {[] { return false; }, [&local] { return std::optional(local); }},
-      [&stats](const app::Volume&) { return std::optional(stats); },
+      [&stats](const app::Volume&, std::uint64_t&) { return std::optional(stats); },
       std::chrono::milliseconds(1000));
   for (int slot = 1; slot <= report::kDrives; ++slot) {
     const char root[] = {static_cast<char>('a' + slot - 1), ':', '\\', '\0'};

@@ -252,7 +252,7 @@ struct ScriptedStat {
   // Volumes that are not local are asked in a child process, where the
   // calls are noted in the child's copy of this object only.
   app::StatFunction Function() {
-    return [this](const app::Volume& volume) -> std::optional<FsStats> {
+    return [this](const app::Volume& volume, std::uint64_t&) -> std::optional<FsStats> {
       calls.push_back(volume.target);
       const auto it = answers.find(volume.target);
       if (it == answers.end()) return std::nullopt;
