@@ -7,25 +7,25 @@
 #include <string>
 #include <vector>
 
-#include "app/drivemap_posix.h"
-#include "app/drives.h"
-#include "report/survey.h"
+#include "drives/drivemap_posix.h"
+#include "drives/volumes.h"
+#include "survey/survey.h"
 
 namespace {
 
 // Mount points of the lettered drives, as the query sees them.
 std::vector<std::string> LetteredMountPoints() {
   std::vector<std::string> points;
-  for (const auto& volume : app::SystemDriveQuery().Map())
+  for (const auto& volume : drives::SystemDriveQuery().Map())
     if (volume) points.push_back(volume->target);
   return points;
 }
 
 void BM_SurveyRealQuery(benchmark::State& state) {
-  report::TextTable table;
-  const report::FreeSpaceQuery query = app::PlatformQuery();
+  survey::TextTable table;
+  const survey::FreeSpaceQuery query = drives::PlatformQuery();
   for (auto _ : state) {
-    report::SurveyDrives(query, table);
+    survey::SurveyDrives(query, table);
     benchmark::DoNotOptimize(table);
   }
   state.SetLabel(std::to_string(LetteredMountPoints().size()) + " lettered");
@@ -41,7 +41,7 @@ void BM_NineStatvfs(benchmark::State& state) {
   }
   struct statvfs info {};
   for (auto _ : state) {
-    for (int i = 0; i < report::kDrives; ++i)
+    for (int i = 0; i < survey::kDrives; ++i)
       benchmark::DoNotOptimize(::statvfs(points[i % points.size()].c_str(), &info));
   }
 }
@@ -62,26 +62,26 @@ BENCHMARK(BM_StatvfsPerLetteredDrive);
 // whole check (open(O_PATH), statx, fstatfs, close) only where the answer is
 // of another filesystem than the last checked one.
 void BM_CheckedStatPerLetteredDrive(benchmark::State& state) {
-  std::vector<app::Volume> volumes;
-  for (const auto& volume : app::SystemDriveQuery().Map())
+  std::vector<drives::Volume> volumes;
+  for (const auto& volume : drives::SystemDriveQuery().Map())
     if (volume) volumes.push_back(*volume);
   std::vector<std::uint64_t> known(volumes.size());
   for (auto _ : state) {
     for (std::size_t i = 0; i < volumes.size(); ++i)
-      benchmark::DoNotOptimize(app::CheckedStat(volumes[i], known[i]));
+      benchmark::DoNotOptimize(drives::CheckedStat(volumes[i], known[i]));
   }
 }
 BENCHMARK(BM_CheckedStatPerLetteredDrive);
 
 // What a survey would pay if it read the mount table every time.
 void BM_ReadMountTable(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(app::DriveMapFromFile("/proc/self/mountinfo"));
+  for (auto _ : state) benchmark::DoNotOptimize(drives::DriveMapFromFile("/proc/self/mountinfo"));
 }
 BENCHMARK(BM_ReadMountTable);
 
 // What it pays instead: one look for a change.
 void BM_LookForMountTableChange(benchmark::State& state) {
-  const app::MountSource source = app::KernelMountTable();
+  const drives::MountSource source = drives::KernelMountTable();
   for (auto _ : state) benchmark::DoNotOptimize(source.changed());
 }
 BENCHMARK(BM_LookForMountTableChange);

@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "app/drivemap_posix.h"
+#include "drives/drivemap_posix.h"
 
 namespace {
 
-using app::DriveMap;
-using app::FsStats;
-using report::FreeSpaceCounters;
+using drives::DriveMap;
+using survey::FreeSpaceCounters;
+using survey::FsStats;
 
 constexpr std::uint64_t kKiB = 1024;
 constexpr std::uint64_t kGiB = kKiB * kKiB * kKiB;
@@ -34,7 +34,7 @@ std::string Fixture(const std::string& name) {
 }
 
 DriveMap MapOf(const std::string& text) {
-  const auto map = app::DriveMapFromText(text);
+  const auto map = drives::DriveMapFromText(text);
   EXPECT_TRUE(map.has_value());
   return map.value_or(DriveMap{});
 }
@@ -126,25 +126,25 @@ TEST(DriveMap, CopesWithTablesWithoutVolumesAndKeepsTheRootAsC) {
   for (const std::string& text :
        std::vector<std::string>{"", "\n\n", "garbage\n", std::string("\0\0\0", 3),
                                 "1 0 8:17 / /media/usb rw - vfat /dev/sdb1 rw\n"}) {
-    const auto map = app::DriveMapFromText(text);
+    const auto map = drives::DriveMapFromText(text);
     ASSERT_TRUE(map.has_value());
     EXPECT_EQ((*map)[2]->target, "/") << testing::PrintToString(text);
     EXPECT_FALSE((*map)[2]->local);  // of unknown make
     EXPECT_EQ((*map)[2]->mountId, 0);
   }
-  EXPECT_EQ(Targets(*app::DriveMapFromText("garbage\n")), rootOnly);
-  EXPECT_FALSE(app::DriveMapFromFile("/nonexistent/mountinfo").has_value());
-  EXPECT_EQ(Targets(app::BuildDriveMap(nullptr)), rootOnly);
+  EXPECT_EQ(Targets(*drives::DriveMapFromText("garbage\n")), rootOnly);
+  EXPECT_FALSE(drives::DriveMapFromFile("/nonexistent/mountinfo").has_value());
+  EXPECT_EQ(Targets(drives::BuildDriveMap(nullptr)), rootOnly);
 }
 
 TEST(DriveMap, DescribesEachLetter) {
   const DriveMap map = MapOf(Fixture("floppy.mountinfo"));
-  EXPECT_EQ(app::DescribeSlot(map, 1), "/media/floppy0 (/dev/fd0)");
-  EXPECT_EQ(app::DescribeSlot(map, 4), "/media/usb (/dev/sdb1)");
-  EXPECT_EQ(app::DescribeSlot(map, 5), "No volume has the letter E:");
-  EXPECT_EQ(app::DescribeSlot(map, 9), "No volume has the letter I:");
-  EXPECT_EQ(app::DescribeSlot(map, 0), "");
-  EXPECT_EQ(app::DescribeSlot(map, 10), "");
+  EXPECT_EQ(drives::DescribeSlot(map, 1), "/media/floppy0 (/dev/fd0)");
+  EXPECT_EQ(drives::DescribeSlot(map, 4), "/media/usb (/dev/sdb1)");
+  EXPECT_EQ(drives::DescribeSlot(map, 5), "No volume has the letter E:");
+  EXPECT_EQ(drives::DescribeSlot(map, 9), "No volume has the letter I:");
+  EXPECT_EQ(drives::DescribeSlot(map, 0), "");
+  EXPECT_EQ(drives::DescribeSlot(map, 10), "");
 }
 
 TEST(RootPath, NamesOnlyTheNineDrives) {
@@ -152,7 +152,7 @@ TEST(RootPath, NamesOnlyTheNineDrives) {
       {"a:\\", 1},  {"c:\\", 3}, {"i:\\", 9}, {"D:\\", 4},  {"j:\\", 0}, {"c:", 0},   {"c:/", 0},
       {"cc:\\", 0}, {"", 0},     {":\\", 0},  {"c:\\x", 0}, {"`:\\", 0}, {nullptr, 0}};
   for (const auto& [path, slot] : cases)
-    EXPECT_EQ(app::SlotOfRootPath(path), slot) << (path ? path : "(null)");
+    EXPECT_EQ(drives::SlotOfRootPath(path), slot) << (path ? path : "(null)");
 }
 
 // --- counters -------------------------------------------------------------
@@ -169,7 +169,7 @@ class Counters : public testing::TestWithParam<CounterCase> {};
 
 TEST_P(Counters, DescribeTheVolumeWithin32Bits) {
   const CounterCase& c = GetParam();
-  const auto counters = app::CountersFromStats(c.stats);
+  const auto counters = survey::CountersFromStats(c.stats);
   ASSERT_TRUE(counters.has_value());
   EXPECT_EQ(counters->sectorsPerCluster, c.expected.sectorsPerCluster);
   EXPECT_EQ(counters->bytesPerSector, c.expected.bytesPerSector);
@@ -219,7 +219,7 @@ TEST(Counters, RefuseWhatNo32BitCountersCanDescribe) {
       {std::uint64_t{1} << 30, std::uint64_t{1} << 42, 0},  // scaling passes 2^31
   };
   for (std::size_t i = 0; i < cases.size(); ++i)
-    EXPECT_FALSE(app::CountersFromStats(cases[i]).has_value()) << "case " << i;
+    EXPECT_FALSE(survey::CountersFromStats(cases[i]).has_value()) << "case " << i;
 }
 
 // --- the query over fixture maps -----------------------------------------
@@ -232,14 +232,14 @@ struct ScriptedTable {
   int reads = 0;
   int looks = 0;
 
-  app::MountSource Source() {
+  drives::MountSource Source() {
     return {[this] {
               ++looks;
               return changes;
             },
             [this] {
               ++reads;
-              return app::DriveMapFromText(text);
+              return drives::DriveMapFromText(text);
             }};
   }
 };
@@ -251,8 +251,8 @@ struct ScriptedStat {
 
   // Volumes that are not local are asked in a child process, where the
   // calls are noted in the child's copy of this object only.
-  app::StatFunction Function() {
-    return [this](const app::Volume& volume, std::uint64_t&) -> std::optional<FsStats> {
+  drives::StatFunction Function() {
+    return [this](const drives::Volume& volume, std::uint64_t&) -> std::optional<FsStats> {
       calls.push_back(volume.target);
       const auto it = answers.find(volume.target);
       if (it == answers.end()) return std::nullopt;
@@ -261,15 +261,15 @@ struct ScriptedStat {
   }
 };
 
-report::FreeSpaceQuery AsSurveyQuery(app::DriveQuery& query) {
+survey::FreeSpaceQuery AsSurveyQuery(drives::DriveQuery& query) {
   return {[&query] { query.BeginSurvey(); },
           [&query](const std::string& root, std::int32_t& spc, std::int32_t& bps, std::int32_t& nfc,
                    std::int32_t& tnc) { return query.Query(root.c_str(), spc, bps, nfc, tnc); }};
 }
 
-std::vector<std::string> Survey(app::DriveQuery& query) {
-  report::TextTable table;
-  report::SurveyDrives(AsSurveyQuery(query), table);
+std::vector<std::string> Survey(drives::DriveQuery& query) {
+  survey::TextTable table;
+  survey::SurveyDrives(AsSurveyQuery(query), table);
   return {table.Texts().begin(), table.Texts().end()};
 }
 
@@ -280,7 +280,7 @@ TEST(DriveQuery, SurveysTheFixtureVolumes) {
   stat.answers["/media/floppy1"] = {512, 2847, 11};      // 11 sectors left
   stat.answers["/"] = {4096, 1 << 24, 1000000};          // 3906.25 MB
   stat.answers["/media/usb"] = {32768, 1 << 20, 65536};  // 2 GiB free
-  app::DriveQuery query(table.Source(), stat.Function());
+  drives::DriveQuery query(table.Source(), stat.Function());
   EXPECT_EQ(Survey(query), (std::vector<std::string>{"1.39MB", "0.01MB", "3906MB", "2048MB", "n/a",
                                                      "n/a", "n/a", "n/a", "n/a"}));
 }
@@ -291,7 +291,7 @@ TEST(DriveQuery, FailuresLeaveTheCountersAsTheyCame) {
   stat.answers["/"] = {4096, 1000, 500};
   stat.answers["/home"] = {0, 1000, 500};  // no unit: unrepresentable
   // /media/cdrom: statvfs fails (no answer scripted)
-  app::DriveQuery query(table.Source(), stat.Function());
+  drives::DriveQuery query(table.Source(), stat.Function());
 
   const std::vector<const char*> failing = {"a:\\", "b:\\", "d:\\",  "f:\\", "j:\\",
                                             "c:",   "",     "cc:\\", nullptr};
@@ -315,7 +315,7 @@ TEST(DriveQuery, AsksLocalVolumesInLetterOrderAndTheOthersAside) {
       "/", "/home", "/media/user/USB STICK", "/media/cdrom", "/mnt/nfs", "/mnt/nas", "/mnt/ssh"};
   for (std::size_t i = 0; i < points.size(); ++i)
     stat.answers[points[i]] = {4096, 1 << 20, (i + 1) << 8};  // (i + 1) MB
-  app::DriveQuery query(table.Source(), stat.Function(), std::chrono::milliseconds(2000));
+  drives::DriveQuery query(table.Source(), stat.Function(), std::chrono::milliseconds(2000));
   EXPECT_EQ(Survey(query), (std::vector<std::string>{"n/a", "n/a", "1MB", "2MB", "3MB", "4MB",
                                                      "5MB", "6MB", "7MB"}));
   // The network shares answered from their children, not from this process.
@@ -325,7 +325,7 @@ TEST(DriveQuery, AsksLocalVolumesInLetterOrderAndTheOthersAside) {
 TEST(DriveQuery, ReadsTheTableAtMostOncePerSurvey) {
   ScriptedTable table{Fixture("floppy.mountinfo")};
   ScriptedStat stat;
-  app::DriveQuery query(table.Source(), stat.Function());
+  drives::DriveQuery query(table.Source(), stat.Function());
 
   Survey(query);
   EXPECT_EQ(table.reads, 1);  // the first query reads
@@ -347,28 +347,28 @@ TEST(DriveQuery, FollowsTheTableFromOneSurveyToTheNext) {
   stat.answers["/"] = {4096, 1 << 20, 1 << 18};
   stat.answers["/media/usb"] = {4096, 1 << 20, 1 << 17};
   stat.answers["/mnt/new"] = {4096, 1 << 20, 1 << 16};
-  app::DriveQuery query(table.Source(), stat.Function());
+  drives::DriveQuery query(table.Source(), stat.Function());
   EXPECT_EQ(Survey(query)[3], "512MB");
 
   // The stick goes and another volume comes in its place.
   table.text = "1 0 8:2 / / rw - ext4 /dev/sda2 rw\n2 1 8:49 / /mnt/new rw - ext4 /dev/sdd1 rw\n";
   table.changes = true;
   EXPECT_EQ(Survey(query)[3], "256MB");
-  EXPECT_EQ(app::DescribeSlot(query.Map(), 4), "/mnt/new (/dev/sdd1)");
+  EXPECT_EQ(drives::DescribeSlot(query.Map(), 4), "/mnt/new (/dev/sdd1)");
 
   // A query on its own, out of survey order, also looks.
   table.text = "1 0 8:2 / / rw - ext4 /dev/sda2 rw\n";
   std::int32_t spc = 0, bps = 0, nfc = 0, tnc = 0;
   EXPECT_EQ(query.Query("d:\\", spc, bps, nfc, tnc), 0);
-  EXPECT_EQ(app::DescribeSlot(query.Map(), 4), "No volume has the letter D:");
+  EXPECT_EQ(drives::DescribeSlot(query.Map(), 4), "No volume has the letter D:");
 }
 
 TEST(DriveQuery, AnUnreadableTableStillHasTheRootAsC) {
   ScriptedStat stat;
   stat.answers["/"] = {4096, 100, 50};
-  app::DriveQuery query({[] { return true; }, [] { return std::optional<DriveMap>(); }},
-                        stat.Function());
-  EXPECT_EQ(app::DescribeSlot(query.Map(), 3), "/");
+  drives::DriveQuery query({[] { return true; }, [] { return std::optional<DriveMap>(); }},
+                           stat.Function());
+  EXPECT_EQ(drives::DescribeSlot(query.Map(), 3), "/");
   for (const bool inSurvey : {true, false}) {
     if (inSurvey) query.BeginSurvey();
     std::int32_t spc = 0, bps = 0, nfc = 0, tnc = 0;

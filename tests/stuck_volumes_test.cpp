@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/drivemap_posix.h"
-#include "report/survey.h"
+#include "drives/drivemap_posix.h"
+#include "survey/survey.h"
 
 namespace {
 
@@ -31,9 +31,9 @@ bool Succeeds(const std::string& command) {
   return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-std::vector<std::string> Survey(app::DriveQuery& query) {
-  report::TextTable table;
-  report::SurveyDrives(
+std::vector<std::string> Survey(drives::DriveQuery& query) {
+  survey::TextTable table;
+  survey::SurveyDrives(
       {[&query] { query.BeginSurvey(); },
        [&query](const std::string& root, std::int32_t& a, std::int32_t& b, std::int32_t& c,
                 std::int32_t& d) { return query.Query(root.c_str(), a, b, c, d); }},
@@ -122,7 +122,7 @@ TEST_F(StuckVolumes, OneSurveyWaitsOneDeadlineForAllAndStuckMountsFailAtOnceAfte
   for (std::size_t i = 0; i < types.size() - 1; ++i)
     hung.push_back(Mount(std::to_string(i) + "-" + types[i], types[i], "block"));
   const fs::path late = Mount("late", "davfs", "sleep:1", 1000);
-  app::DriveQuery query(app::KernelMountTable(), app::CheckedStat, 3s);
+  drives::DriveQuery query(drives::KernelMountTable(), drives::CheckedStat, 3s);
 
   auto begin = Clock::now();
   const std::vector<std::string> first = Survey(query);
@@ -148,8 +148,8 @@ TEST_F(StuckVolumes, OneSurveyWaitsOneDeadlineForAllAndStuckMountsFailAtOnceAfte
   ASSERT_EQ(::umount2(hung[0].c_str(), MNT_DETACH), 0) << std::strerror(errno);
   Mount(hung[0].filename().string(), "rclone", "ok", 3000);
   const std::vector<std::string> third = Survey(query);
-  EXPECT_EQ(third[8], "3000MB") << app::DescribeSlot(query.Map(), 9);
-  EXPECT_EQ(app::DescribeSlot(query.Map(), 9).rfind(hung[0].string() + " ", 0), 0u);
+  EXPECT_EQ(third[8], "3000MB") << drives::DescribeSlot(query.Map(), 9);
+  EXPECT_EQ(drives::DescribeSlot(query.Map(), 9).rfind(hung[0].string() + " ", 0), 0u);
 }
 
 // A stuck call must not keep the program from ending: a process that has
@@ -159,7 +159,7 @@ TEST_F(StuckVolumes, AProcessEndsWhileItsQueryIsStuck) {
   const pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    app::DriveQuery query(app::KernelMountTable(), app::CheckedStat, 500ms);
+    drives::DriveQuery query(drives::KernelMountTable(), drives::CheckedStat, 500ms);
     Survey(query);
     std::exit(0);  // as the program does after Exit: exit handlers and all
   }
@@ -180,17 +180,17 @@ TEST_F(StuckVolumes, AProcessEndsWhileItsQueryIsStuck) {
 TEST_F(StuckVolumes, AFigureComesOnlyFromTheMountTheLetterWasGivenTo) {
   const fs::path inner = Mount("p/sub", "s3fs", "ok", 100);
   const fs::path outer = Mount("p", "s3fs", "ok", 200);
-  app::DriveQuery query(app::KernelMountTable(), app::CheckedStat, 3s);
+  drives::DriveQuery query(drives::KernelMountTable(), drives::CheckedStat, 3s);
   std::vector<std::string> texts = Survey(query);
-  ASSERT_EQ(app::DescribeSlot(query.Map(), 4).rfind(inner.string() + " ", 0), 0u);
+  ASSERT_EQ(drives::DescribeSlot(query.Map(), 4).rfind(inner.string() + " ", 0), 0u);
   EXPECT_EQ(texts[3], "n/a");  // covered: its mount point leads into the outer volume now
   EXPECT_EQ(texts[4], "200MB");
 
   // The map as it was when read; the volume goes before it is asked.
   const fs::path gone = Mount("gone", "s3fs", "ok", 300);
-  app::MountSource live = app::KernelMountTable();
-  const std::optional<app::DriveMap> stale = live.read();
-  app::DriveQuery staleQuery({[] { return false; }, [stale] { return stale; }});
+  drives::MountSource live = drives::KernelMountTable();
+  const std::optional<drives::DriveMap> stale = live.read();
+  drives::DriveQuery staleQuery({[] { return false; }, [stale] { return stale; }});
   EXPECT_EQ(Survey(staleQuery)[5], "300MB");
   ASSERT_EQ(::umount2(gone.c_str(), MNT_DETACH), 0) << std::strerror(errno);
   texts = Survey(staleQuery);
@@ -201,12 +201,12 @@ TEST_F(StuckVolumes, AFigureComesOnlyFromTheMountTheLetterWasGivenTo) {
 TEST_F(StuckVolumes, CIsTheRootWhenTheMountTableCannotBeRead) {
   ASSERT_EQ(::mount("tmpfs", "/proc", "tmpfs", 0, nullptr), 0) << std::strerror(errno);
   const bool unreadable = !std::ifstream("/proc/self/mountinfo").good();
-  app::DriveQuery query(app::KernelMountTable());
+  drives::DriveQuery query(drives::KernelMountTable());
   const std::vector<std::string> texts = Survey(query);
   ::umount2("/proc", MNT_DETACH);
   ASSERT_TRUE(unreadable);
   ExpectRootText(texts[2]);
-  EXPECT_EQ(app::DescribeSlot(query.Map(), 3), "/");
+  EXPECT_EQ(drives::DescribeSlot(query.Map(), 3), "/");
 }
 
 }  // namespace
