@@ -15,6 +15,8 @@ if [[ "${1:-}" == test ]]; then
   # The package checks: lintian, the software catalogue's compose, the
   # window class read with xprop.
   packages+=(lintian appstream-compose x11-utils)
+  # FUSE volumes that hang on purpose, for the stuck-volume tests.
+  packages+=(python3-fusepy)
   # The Windows builds and their tests under Wine (64-bit Wine only).
   packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest wine wine64 xdotool
              imagemagick python3-pefile)
