@@ -7,7 +7,9 @@ if(TAMBERLODE_PLATFORM STREQUAL win32)
     win32/main_win32.cpp
     win32/toolkit_win32_test.cpp
     win32/free_space_win32_test.cpp
-    win32/registry_win32_test.cpp)
+    win32/registry_win32_test.cpp
+    win32/fit_win32_test.cpp
+    win32/launcher_win32_test.cpp)
   target_link_libraries(win32_tests PRIVATE tamberlode_windows GTest::gtest tamberlode_warnings)
   gtest_discover_tests(win32_tests)
 
