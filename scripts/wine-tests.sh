@@ -99,7 +99,6 @@ run_gtest() {
 
 # ---- Unit tests built for x86_64 Windows -----------------------------------
 run_gtest "$win64/tests/core_tests.exe"
-run_gtest "$win64/tests/counters_tests.exe"
 # The configured .rc names the icon by its build-host path, which is not an
 # absolute Windows path: that one case belongs to the Linux run.
 say "artwork_tests: VersionResource.NamesTheCommittedIcon left to the Linux run (host path in the .rc)"
@@ -202,7 +201,7 @@ if command -v xdotool >/dev/null && command -v import >/dev/null; then
   timeout 20 wineserver -p 300 >/dev/null 2>&1 || true
   WINE_TIMEOUT=60 wine_run "$win64/tests/wintext.exe" "" >/dev/null 2>&1 || true
   say "end to end: Tamberlode.exe under Xvfb and Wine"
-  /usr/bin/python3 tests/win32/wine_e2e.py "$win64" "$survey" "$marker" "$root/build/screenshots" ||
+  /usr/bin/python3 tests/win32/wine_e2e.py "$win64" "$survey" "$marker" "$win64/screenshots" ||
     fail "end-to-end run of Tamberlode.exe"
   if [[ -n "$original" ]]; then
     reg add "$msinfo" /v PATH /t REG_SZ /d "$original" /f
@@ -229,8 +228,8 @@ for dpi in 96 120 144; do
     run_gtest "$win64/tests/win32_tests.exe" --gtest_filter='Win32Fonts.*'
   fi
   if [[ $dpi -ne 120 ]] && command -v xdotool >/dev/null && command -v import >/dev/null; then
-    say "the windows in pixels at $dpi DPI (screenshots in build/screenshots/win32)"
-    /usr/bin/python3 tests/win32/wine_pixels.py "$win64" "$dpi" "$root/build/screenshots/win32" ||
+    say "the windows in pixels at $dpi DPI (screenshots in $win64/screenshots)"
+    /usr/bin/python3 tests/win32/wine_pixels.py "$win64" "$dpi" "$win64/screenshots" ||
       fail "the windows in pixels at $dpi DPI"
   fi
 done

@@ -1,7 +1,7 @@
 // The toolkit layer on the real Qt backend: window states, single instances,
 // timers, unloading inside a handler, the end of the program and the
 // unhandled-error path.
-#include "app/toolkit.h"
+#include "toolkit/toolkit.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "app/toolkit_backend.h"
-#include "app/toolkit_qt.h"
-#include "app/windows.h"
+#include "toolkit/backend.h"
+#include "toolkit/references.h"
+#include "toolkit/testing.h"
+#include "toolkit/toolkit_qt.h"
 #include "window_testing.h"
 
 namespace {
@@ -119,16 +120,16 @@ TEST_F(Toolkit, UnloadRestoresTheDesignOnTheNextLoad) {
 struct Probe : TestWindow {};
 
 TEST_F(Toolkit, EachWindowClassHasOneInstanceMadeOnFirstUse) {
-  EXPECT_FALSE(app::Reference<Probe>());
-  Probe& first = app::Use<Probe>();
+  EXPECT_FALSE(tk::Reference<Probe>());
+  Probe& first = tk::Use<Probe>();
   EXPECT_FALSE(first.Loaded()) << "first use only creates the object";
   EXPECT_EQ(first.loads, 0);
   first.Show();
-  app::Use<Probe>().Show();
-  EXPECT_EQ(&app::Use<Probe>(), &first);
+  tk::Use<Probe>().Show();
+  EXPECT_EQ(&tk::Use<Probe>(), &first);
   EXPECT_EQ(first.loads, 1);
   first.Unload();
-  EXPECT_EQ(&app::Use<Probe>(), &first) << "the reference outlives the unload";
+  EXPECT_EQ(&tk::Use<Probe>(), &first) << "the reference outlives the unload";
 }
 
 TEST_F(Toolkit, TimersTickWhileHiddenAndStopOnUnload) {
@@ -237,7 +238,7 @@ TEST_F(Toolkit, GeometryIsInTwipsAtFifteenToAPixel) {
   EXPECT_EQ(native->size(), QSize(100, 60));
   EXPECT_EQ(native->findChild<QLabel*>("control0")->geometry(), QRect(1, 2, 50, 17));
   EXPECT_EQ(Button(2)->geometry(), QRect(41, 20, 40, 20));
-  EXPECT_EQ(tk::backend::Pixels(5654), 377);
+  EXPECT_EQ(tk::backend::LogicalPixels(5654), 377);
 }
 
 TEST_F(Toolkit, TabOrderFollowsTheTabIndexAndTheFirstButtonHoldsTheFocus) {

@@ -5,14 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "about/frmabout.h"
-#include "app/toolkit.h"
-#include "app/toolkit_win32.h"
 #include "notice/form1.h"
 #include "report/form2.h"
+#include "toolkit/toolkit.h"
+#include "toolkit/toolkit_win32.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -21,7 +22,7 @@
 
 namespace {
 
-using tk::backend::Pixels;
+using tk::backend::DevicePixels;
 
 std::wstring Wide(const std::string& text) {
   std::wstring wide(text.size(), L'\0');
@@ -43,6 +44,7 @@ struct Measured {
   std::string face;
   int width = 0, height = 0;  // of the laid-out text
   int oneLine = 0;            // the text's width on one line
+  int em = 0;                 // the font's em height in pixels
 };
 
 // Lays `text` out as the control does: wrapped at word boundaries within
@@ -53,6 +55,8 @@ Measured Measure(HWND control, const std::string& text, int width, bool button) 
   const HGDIOBJ old = SelectObject(dc, font ? font : GetStockObject(SYSTEM_FONT));
   wchar_t face[LF_FACESIZE] = L"";
   GetTextFaceW(dc, LF_FACESIZE, face);
+  LOGFONTW logFont{};
+  if (font) GetObjectW(font, sizeof logFont, &logFont);
   RECT rect{0, 0, width, 0};
   const std::wstring wide = Wide(text);
   const UINT format = DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | (button ? 0 : DT_NOPREFIX);
@@ -62,12 +66,13 @@ Measured Measure(HWND control, const std::string& text, int width, bool button) 
   SelectObject(dc, old);
   ReleaseDC(control, dc);
   return {Utf8(face), static_cast<int>(rect.right - rect.left),
-          static_cast<int>(rect.bottom - rect.top), static_cast<int>(line.right)};
+          static_cast<int>(rect.bottom - rect.top), static_cast<int>(line.right),
+          std::abs(static_cast<int>(logFont.lfHeight))};
 }
 
 HWND ChildAt(const tk::Form& form, const tk::Rect& rect) {
   const auto window = static_cast<HWND>(tk::backend::NativeWindow(form));
-  POINT point{Pixels(rect.left) + 1, Pixels(rect.top) + 1};
+  POINT point{DevicePixels(rect.left) + 1, DevicePixels(rect.top) + 1};
   return ChildWindowFromPointEx(window, point, CWP_ALL);
 }
 
@@ -112,16 +117,16 @@ TEST(Win32Fonts, EveryTextFitsItsBoxWithTheFontTheSystemGives) {
       const HWND hwnd = ChildAt(*form, box);
       ASSERT_NE(hwnd, static_cast<HWND>(tk::backend::NativeWindow(*form))) << text;
       const int inset = button ? ButtonInset() : 0;
-      const int width = Pixels(box.width) - 2 * inset;
-      const int height = Pixels(box.height) - 2 * inset;
+      const int width = DevicePixels(box.width) - 2 * inset;
+      const int height = DevicePixels(box.height) - 2 * inset;
       const Measured m = Measure(hwnd, text, width, button);
       const int lineHeight = Measure(hwnd, "X", width, button).height;
       // One line may be taller than its box (the box clips the empty part of
       // the cell); more lines must all lie inside.
       const bool fits = m.width <= width && (m.height <= height || m.height == lineHeight);
-      std::printf("  %-32s %-16s box %3dx%-3d one line %3d, laid out %3dx%-3d %s\n",
-                  ("\"" + text + "\"").c_str(), m.face.c_str(), width, height, m.oneLine, m.width,
-                  m.height, fits ? "fits" : "DOES NOT FIT");
+      std::printf("  %-32s %s %2d px: box %3dx%-3d one line %3d, laid out %3dx%-3d %s\n",
+                  ("\"" + text + "\"").c_str(), m.face.c_str(), m.em, width, height, m.oneLine,
+                  m.width, m.height, fits ? "fits" : "DOES NOT FIT");
       EXPECT_TRUE(fits) << "\"" << text << "\" in " << m.face << ": " << m.width << "x" << m.height
                         << " px in a box of " << width << "x" << height;
       ++checked;

@@ -10,8 +10,9 @@
 
 #include "about/frmabout.h"
 #include "about/registry.h"
-#include "app/toolkit.h"
-#include "app/toolkit_win32.h"
+#include "toolkit/testing.h"
+#include "toolkit/toolkit.h"
+#include "toolkit/toolkit_win32.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -21,7 +22,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using tk::backend::Pixels;
+using tk::backend::DevicePixels;
 
 constexpr std::string_view kFirstKey = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
 constexpr std::string_view kSecondKey = "SOFTWARE\\Microsoft\\Shared Tools Location";
@@ -182,8 +183,8 @@ TEST(MessageBoxFocus, EscClosesTheAboutBoxAfterTheMessage) {
   about.Show();
   const auto window = static_cast<HWND>(tk::backend::NativeWindow(about));
   const tk::Rect rect = about.cmdSysInfo.design().rect;
-  const HWND sysInfo =
-      ChildWindowFromPointEx(window, {Pixels(rect.left) + 1, Pixels(rect.top) + 1}, CWP_ALL);
+  const HWND sysInfo = ChildWindowFromPointEx(
+      window, {DevicePixels(rect.left) + 1, DevicePixels(rect.top) + 1}, CWP_ALL);
   SetFocus(sysInfo);
   ASSERT_EQ(GetFocus(), sysInfo);
 

@@ -13,7 +13,8 @@ checked in the pixels of screenshots, not by reading texts back:
 Window places and boxes come from the design (twips at the given DPI), as
 the program places them. Run by scripts/wine-tests.sh with WINEPREFIX and
 DISPLAY set, once per DPI.
-Usage: wine_pixels.py BUILD_DIR DPI SCREENSHOT_DIR"""
+Usage: wine_pixels.py BUILD_DIR DPI SCREENSHOT_DIR (BUILD_DIR holds Tamberlode.exe and
+tests/wintext.exe)"""
 import os
 import subprocess
 import sys
