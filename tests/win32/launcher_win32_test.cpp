@@ -73,11 +73,12 @@ class NonAsciiFolder : public testing::Test {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     const std::wstring id = std::to_wstring(GetCurrentProcessId());
-    root_ = fs::path(temp) / (L"tamberlode launcher " + id);
+    const char* test = testing::UnitTest::GetInstance()->current_test_info()->name();
+    root_ = fs::path(temp) / (L"tamberlode launcher " + id + L" " + fs::path(test).wstring());
     folder_ = root_ / L"F\u00e6lles";
     fs::create_directories(folder_);
-    fs::copy_file(marker_, folder_ / L"tool.exe");
-    fs::copy_file(marker_, folder_ / L"MSINFO32.EXE");
+    fs::copy_file(marker_, folder_ / L"tool.exe", fs::copy_options::overwrite_existing);
+    fs::copy_file(marker_, folder_ / L"MSINFO32.EXE", fs::copy_options::overwrite_existing);
     note_ = root_ / L"started.txt";
     SetEnvironmentVariableW(L"TAMBERLODE_MARKER", note_.c_str());
     key_ = L"Software\\Tamberlode Tests " + id;
@@ -117,10 +118,14 @@ class NonAsciiFolder : public testing::Test {
     about.StartSysInfo();
     tk::testing::SetMessageBoxHook(previous);
     if (!prompt.empty()) return prompt;
-    for (int i = 0; i < 200 && !fs::exists(note_); ++i) Sleep(25);
-    std::ifstream in(note_);
+    // A new Wine process may take its time on a loaded machine; the file
+    // is there before its line is.
     std::string line;
-    std::getline(in, line);
+    for (int i = 0; i < 1200; ++i, Sleep(25)) {
+      std::ifstream in(note_);
+      if (std::getline(in, line) && !in.eof()) break;
+      line.clear();
+    }
     return line;
   }
 
