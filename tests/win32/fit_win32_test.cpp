@@ -70,28 +70,29 @@ Measured Measure(HWND control, const std::string& text, int width, bool button) 
           std::abs(static_cast<int>(logFont.lfHeight))};
 }
 
+struct BoxSearch {
+  RECT want;
+  HWND found;
+};
+
+BOOL CALLBACK MatchBox(HWND child, LPARAM data) {
+  auto* search = reinterpret_cast<BoxSearch*>(data);
+  RECT box;
+  GetWindowRect(child, &box);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&box), 2);
+  if (!EqualRect(&box, &search->want)) return TRUE;
+  search->found = child;
+  return FALSE;
+}
+
 // The native control whose box is exactly `rect`: boxes may overlap (the
 // count lies inside the hidden start button).
 HWND ChildAt(const tk::Form& form, const tk::Rect& rect) {
-  struct Search {
-    RECT want;
-    HWND found;
-  } search{{DevicePixels(rect.left), DevicePixels(rect.top),
-            DevicePixels(rect.left) + DevicePixels(rect.width),
-            DevicePixels(rect.top) + DevicePixels(rect.height)},
-           nullptr};
-  EnumChildWindows(
-      static_cast<HWND>(tk::backend::NativeWindow(form)),
-      [](HWND child, LPARAM data) -> BOOL {
-        auto* search = reinterpret_cast<Search*>(data);
-        RECT box;
-        GetWindowRect(child, &box);
-        MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&box), 2);
-        if (!EqualRect(&box, &search->want)) return TRUE;
-        search->found = child;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  const int left = DevicePixels(rect.left), top = DevicePixels(rect.top);
+  BoxSearch search{{left, top, left + DevicePixels(rect.width), top + DevicePixels(rect.height)},
+                   nullptr};
+  EnumChildWindows(static_cast<HWND>(tk::backend::NativeWindow(form)), MatchBox,
+                   reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
