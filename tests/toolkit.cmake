@@ -8,6 +8,7 @@ if(NOT TAMBERLODE_PLATFORM STREQUAL win32)
 
   add_executable(window_tests qt_main.cpp report_window_test.cpp notice_window_test.cpp
                               about_window_test.cpp)
+  target_sources(window_tests PRIVATE access_window_test.cpp)
   target_link_libraries(window_tests PRIVATE tamberlode_windows Qt6::Test GTest::gtest
                                              tamberlode_warnings)
   target_compile_definitions(window_tests PRIVATE
