@@ -20,7 +20,7 @@ add_library(tamberlode_toolkit STATIC toolkit.cpp ${toolkit_backend}
                                       ${CMAKE_CURRENT_BINARY_DIR}/resources.cpp)
 target_link_libraries(tamberlode_toolkit PUBLIC tamberlode_core PRIVATE tamberlode_warnings)
 if(TAMBERLODE_PLATFORM STREQUAL win32)
-  target_link_libraries(tamberlode_toolkit PUBLIC user32 gdi32)
+  target_link_libraries(tamberlode_toolkit PUBLIC user32 gdi32 oleacc oleaut32 ole32)
 else()
   target_link_libraries(tamberlode_toolkit PUBLIC Qt6::Widgets)
 endif()

@@ -92,8 +92,8 @@ constexpr double kReadable = 4.5;
 }  // namespace
 
 double ContrastRatio(const Color& a, const Color& b) {
-  const auto [darker, lighter] = std::minmax(Luminance(a), Luminance(b));
-  return (lighter + 0.05) / (darker + 0.05);
+  const double la = Luminance(a), lb = Luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 TextColors ReadableColors(const Color& fore, const Color& back,
