@@ -1,32 +1,20 @@
 // The registry on Windows: advapi32's RegOpenKeyExA, RegQueryValueExA and
-// RegCloseKey, each bound by name on its first call and kept for later
-// calls, with the last-error value captured after every call.
+// RegCloseKey, each bound by name on its first call.
 #include <windows.h>
 
-#include <bit>
+#include <optional>
 
 #include "about/registry.h"
+#include "win32/bind.h"
 
 namespace about {
 namespace {
 
-using RegOpenKeyExFn = LONG(WINAPI*)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY);
-using RegQueryValueExFn = LONG(WINAPI*)(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
-using RegCloseKeyFn = LONG(WINAPI*)(HKEY);
-
-// Captured after every call like any bound platform function; nothing reads it.
-DWORD lastError = 0;
-
-// The function `name` of advapi32, looked up once; null when it cannot be had.
+// The status of a call that could not be made: the binding's error.
 template <class Function>
-Function Bind(Function& bound, const char* name) {
-  if (bound != nullptr) return bound;
-  HMODULE library = LoadLibraryA("advapi32");
-  if (library == nullptr) return nullptr;
-  const FARPROC address = GetProcAddress(library, name);
-  if (address == nullptr) return nullptr;
-  bound = std::bit_cast<Function>(address);
-  return bound;
+std::int32_t Unbound(const win32::Bound<Function>& function) {
+  const DWORD error = function.LastError();
+  return static_cast<std::int32_t>(error != 0 ? error : ERROR_PROC_NOT_FOUND);
 }
 
 // The predefined roots (HKEY_LOCAL_MACHINE is 0x80000002) are 32-bit values
@@ -42,53 +30,41 @@ class Advapi32Registry final : public Registry {
  public:
   std::int32_t RegOpenKeyExA(RegistryKey hKey, const char* lpSubKey, std::uint32_t ulOptions,
                              std::uint32_t samDesired, RegistryKey& phkResult) override {
-    const RegOpenKeyExFn function = Bind(open_, "RegOpenKeyExA");
-    if (function == nullptr) {
-      lastError = GetLastError();
-      return static_cast<std::int32_t>(lastError != 0 ? lastError : ERROR_PROC_NOT_FOUND);
-    }
     HKEY result = nullptr;
-    const LONG status = function(ToHkey(hKey), lpSubKey, ulOptions, samDesired, &result);
-    lastError = GetLastError();
+    const std::optional<LONG> status =
+        open_(ToHkey(hKey), lpSubKey, ulOptions, samDesired, &result);
+    if (!status) return Unbound(open_);
     // The handle is written only when the key was opened; else it keeps its 0.
-    if (status == ERROR_SUCCESS) phkResult = reinterpret_cast<RegistryKey>(result);
-    return static_cast<std::int32_t>(status);
+    if (*status == ERROR_SUCCESS) phkResult = reinterpret_cast<RegistryKey>(result);
+    return static_cast<std::int32_t>(*status);
   }
 
   std::int32_t RegQueryValueExA(RegistryKey hKey, const char* lpValueName,
                                 std::uint32_t* lpReserved, std::uint32_t& lpType,
                                 unsigned char* lpData, std::uint32_t& lpcbData) override {
-    const RegQueryValueExFn function = Bind(query_, "RegQueryValueExA");
-    if (function == nullptr) {
-      lastError = GetLastError();
-      return static_cast<std::int32_t>(lastError != 0 ? lastError : ERROR_PROC_NOT_FOUND);
-    }
     DWORD type = lpType;
     DWORD size = lpcbData;
     DWORD reserved = lpReserved != nullptr ? *lpReserved : 0;
-    const LONG status = function(ToHkey(hKey), lpValueName,
-                                 lpReserved != nullptr ? &reserved : nullptr, &type, lpData, &size);
-    lastError = GetLastError();
+    const std::optional<LONG> status =
+        query_(ToHkey(hKey), lpValueName, lpReserved != nullptr ? &reserved : nullptr, &type,
+               lpData, &size);
+    if (!status) return Unbound(query_);
     lpType = type;
     lpcbData = size;
-    return static_cast<std::int32_t>(status);
+    return static_cast<std::int32_t>(*status);
   }
 
   std::int32_t RegCloseKey(RegistryKey hKey) override {
-    const RegCloseKeyFn function = Bind(close_, "RegCloseKey");
-    if (function == nullptr) {
-      lastError = GetLastError();
-      return static_cast<std::int32_t>(lastError != 0 ? lastError : ERROR_PROC_NOT_FOUND);
-    }
-    const LONG status = function(ToHkey(hKey));
-    lastError = GetLastError();
-    return static_cast<std::int32_t>(status);
+    const std::optional<LONG> status = close_(ToHkey(hKey));
+    return status ? static_cast<std::int32_t>(*status) : Unbound(close_);
   }
 
  private:
-  RegOpenKeyExFn open_ = nullptr;
-  RegQueryValueExFn query_ = nullptr;
-  RegCloseKeyFn close_ = nullptr;
+  win32::Bound<LONG(WINAPI*)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY)> open_{"advapi32",
+                                                                        "RegOpenKeyExA"};
+  win32::Bound<LONG(WINAPI*)(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD)> query_{
+      "advapi32", "RegQueryValueExA"};
+  win32::Bound<LONG(WINAPI*)(HKEY)> close_{"advapi32", "RegCloseKey"};
 };
 
 }  // namespace

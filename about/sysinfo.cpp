@@ -10,7 +10,7 @@
 
 #include "about/frmabout.h"
 #include "about/registry.h"
-#include "app/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace {
 

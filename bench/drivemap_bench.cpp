@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/drivemap_posix.h"
-#include "app/module1.h"
-#include "report/survey.h"
+#include "drives/drivemap_posix.h"
+#include "drives/module1.h"
+#include "survey/survey.h"
 
 namespace {
 
@@ -21,15 +21,15 @@ std::int32_t RealQuery(const std::string& root, std::int32_t& spc, std::int32_t&
 // Mount points of the lettered drives, as the query sees them.
 std::vector<std::string> LetteredMountPoints() {
   std::vector<std::string> points;
-  for (const auto& volume : app::SystemDriveQuery().Map())
+  for (const auto& volume : drives::SystemDriveQuery().Map())
     if (volume) points.push_back(volume->target);
   return points;
 }
 
 void BM_SurveyRealQuery(benchmark::State& state) {
-  report::TextTable table;
+  survey::TextTable table;
   for (auto _ : state) {
-    report::SurveyDrives(RealQuery, table);
+    survey::SurveyDrives(RealQuery, table);
     benchmark::DoNotOptimize(table);
   }
   state.SetLabel(std::to_string(LetteredMountPoints().size()) + " lettered");
@@ -45,7 +45,7 @@ void BM_NineStatvfs(benchmark::State& state) {
   }
   struct statvfs info {};
   for (auto _ : state) {
-    for (int i = 0; i < report::kDrives; ++i)
+    for (int i = 0; i < survey::kDrives; ++i)
       benchmark::DoNotOptimize(::statvfs(points[i % points.size()].c_str(), &info));
   }
 }
@@ -64,13 +64,13 @@ BENCHMARK(BM_StatvfsPerLetteredDrive);
 
 // What a survey would pay if it read the mount table every time.
 void BM_ReadMountTable(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(app::DriveMapFromFile("/proc/self/mountinfo"));
+  for (auto _ : state) benchmark::DoNotOptimize(drives::DriveMapFromFile("/proc/self/mountinfo"));
 }
 BENCHMARK(BM_ReadMountTable);
 
 // What it pays instead: one look for a change.
 void BM_LookForMountTableChange(benchmark::State& state) {
-  const app::MountSource source = app::KernelMountTable();
+  const drives::MountSource source = drives::KernelMountTable();
   for (auto _ : state) benchmark::DoNotOptimize(source.changed());
 }
 BENCHMARK(BM_LookForMountTableChange);

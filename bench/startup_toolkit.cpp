@@ -5,9 +5,9 @@
 #include <QApplication>
 #include <functional>
 
-#include "app/toolkit.h"
-#include "app/windows.h"
 #include "report/form2.h"
+#include "toolkit/references.h"
+#include "toolkit/toolkit.h"
 
 namespace startup {
 // startup_probe.cpp
@@ -16,7 +16,7 @@ void ReportAfterFirstPaint(QCoreApplication& application, std::function<void()> 
 
 int main(int argc, char** argv) {
   return tk::Run(argc, argv, [] {
-    Form2& window = app::Use<Form2>();
+    Form2& window = tk::Use<Form2>();
     window.freeSpaceQuery = [](const std::string&, std::int32_t&, std::int32_t&, std::int32_t&,
                                std::int32_t&) { return 0; };
     startup::ReportAfterFirstPaint(*QCoreApplication::instance(), [&window] { window.Unload(); });

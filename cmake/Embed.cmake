@@ -1,10 +1,10 @@
 # Turns files into byte arrays in a generated C++ source, so both backends can
 # draw the same pictures without resource systems of their own.
 #
-#   tamberlode_embed(<output.cpp> <symbol> <file> [<symbol> <file> ...])
+#   tamberlode_embed(<output.cpp> <namespace> <symbol> <file> [<symbol> <file> ...])
 #
-# defines `std::span<const unsigned char> resources::<symbol>()` for each pair.
-function(tamberlode_embed output)
+# defines `std::span<const unsigned char> <namespace>::<symbol>()` for each pair.
+function(tamberlode_embed output namespace)
   set(pairs ${ARGN})
   set(files "")
   list(LENGTH pairs count)
@@ -15,8 +15,8 @@ function(tamberlode_embed output)
   endforeach()
   add_custom_command(
     OUTPUT ${output}
-    COMMAND ${CMAKE_COMMAND} -DOUTPUT=${output} "-DPAIRS=${pairs}" -P ${PROJECT_SOURCE_DIR}/cmake/EmbedScript.cmake
+    COMMAND ${CMAKE_COMMAND} -DOUTPUT=${output} "-DPAIRS=${pairs}" -DNAMESPACE=${namespace} -P ${PROJECT_SOURCE_DIR}/cmake/EmbedScript.cmake
     DEPENDS ${files} ${PROJECT_SOURCE_DIR}/cmake/EmbedScript.cmake
-    COMMENT "Embedding ${count} resource entries"
+    COMMENT "Embedding ${namespace} pictures"
     VERBATIM)
 endfunction()

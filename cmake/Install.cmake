@@ -8,7 +8,7 @@ endif()
 include(GNUInstallDirs)
 
 # One name for the desktop file, the AppStream component and what the running
-# program reports to the desktop (app/toolkit_qt.cpp), so they find each other.
+# program reports to the desktop (toolkit/toolkit_qt.cpp), so they find each other.
 set(TAMBERLODE_APP_ID org.example.Tamberlode)
 
 install(TARGETS tamberlode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -18,7 +18,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/data/${TAMBERLODE_APP_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 # The same PNGs the program embeds as its window icon.
 foreach(size 16 32)
-  install(FILES ${PROJECT_SOURCE_DIR}/app/icon/tamberlode-${size}.png
+  install(FILES ${PROJECT_SOURCE_DIR}/identity/icon/tamberlode-${size}.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
           RENAME tamberlode.png)
 endforeach()

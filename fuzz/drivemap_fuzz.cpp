@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/drivemap_posix.h"
+#include "drives/drivemap_posix.h"
 
 namespace {
 
@@ -18,20 +18,20 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-void CheckMap(const app::DriveMap& map) {
+void CheckMap(const drives::DriveMap& map) {
   if (map[0]) Check(map[0]->source == "/dev/fd0");
   if (map[1]) Check(map[1]->source == "/dev/fd1");
   if (map[2]) Check(map[2]->target == "/");
   std::set<dev_t> devices;
   bool gap = false;
-  for (int slot = 1; slot <= report::kDrives; ++slot) {
+  for (int slot = 1; slot <= survey::kDrives; ++slot) {
     const auto& volume = map[slot - 1];
     if (slot >= 4) {
       Check(!(gap && volume));
       gap = gap || !volume;
     }
     if (!volume) {
-      Check(app::DescribeSlot(map, slot).rfind("No volume has the letter ", 0) == 0);
+      Check(drives::DescribeSlot(map, slot).rfind("No volume has the letter ", 0) == 0);
       continue;
     }
     Check(!volume->target.empty() && volume->target.front() == '/');
@@ -41,12 +41,12 @@ void CheckMap(const app::DriveMap& map) {
         Check(volume->fstype != type);
     }
     if (volume->device != 0) Check(devices.insert(volume->device).second);
-    Check(app::DescribeSlot(map, slot).rfind(volume->target, 0) == 0);
+    Check(drives::DescribeSlot(map, slot).rfind(volume->target, 0) == 0);
   }
 }
 
-void CheckCounters(const app::FsStats& stats) {
-  const auto counters = app::CountersFromStats(stats);
+void CheckCounters(const survey::FsStats& stats) {
+  const auto counters = survey::CountersFromStats(stats);
   if (!counters) return;
   Check(counters->sectorsPerCluster > 0 && counters->bytesPerSector > 0);
   Check(counters->freeClusters >= 0 && counters->totalClusters >= 0);
@@ -62,7 +62,7 @@ void CheckCounters(const app::FsStats& stats) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // The first 24 bytes, when there are that many, double as statvfs numbers.
-  app::FsStats stats;
+  survey::FsStats stats;
   if (size >= 24) {
     std::memcpy(&stats.fragmentSize, data, 8);
     std::memcpy(&stats.blocks, data + 8, 8);
@@ -71,15 +71,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const auto map = app::DriveMapFromText(text);
+  const auto map = drives::DriveMapFromText(text);
   if (!map) return 0;
   CheckMap(*map);
 
-  app::DriveQuery query(
+  drives::DriveQuery query(
       {[] { return false; }, [&map] { return map; }},
       [&stats](const std::string&) { return std::optional(stats); },
       std::chrono::milliseconds(1000));
-  for (int slot = 1; slot <= report::kDrives; ++slot) {
+  for (int slot = 1; slot <= survey::kDrives; ++slot) {
     const char root[] = {static_cast<char>('a' + slot - 1), ':', '\\', '\0'};
     std::int32_t spc = -1, bps = -2, nfc = -3, tnc = -4;
     const std::int32_t answered = query.Query(root, spc, bps, nfc, tnc);

@@ -1,7 +1,7 @@
 #include "notice/form1.h"
 
-#include "app/windows.h"
 #include "report/form2.h"
+#include "toolkit/references.h"
 
 Form1::Form1()
     : tk::Form({.caption = "Tamberlode v0.1a",
@@ -26,6 +26,6 @@ void Form1::Timer1_Timer() {
 }
 
 void Form1::Command1_Click() {
-  app::Use<Form1>().Hide();
-  app::Use<Form2>().Show();
+  tk::Use<Form1>().Hide();
+  tk::Use<Form2>().Show();
 }

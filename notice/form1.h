@@ -2,8 +2,8 @@
 // count from 5 that leads to "Start the Application".
 #pragma once
 
-#include "app/resources.h"
-#include "app/toolkit.h"
+#include "notice/pictures.h"
+#include "toolkit/toolkit.h"
 
 class Form1 final : public tk::Form {
  public:
@@ -13,11 +13,11 @@ class Form1 final : public tk::Form {
   tk::Timer Timer2{*this, {.interval = 0}};  // nothing ever starts it
   tk::Timer Timer1{*this, {.interval = 0}, &Form1::Timer1_Timer};
   tk::CommandButton Command1{*this, {.caption = "Start the Application", .rect = {1440, 4200, 1215, 615}, .tabIndex = 5}, &Form1::Command1_Click};
-  tk::PictureBox Picture3{*this, {.rect = {360, 120, 3255, 375}, .tabIndex = 2, .picture = resources::BannerBmp(),
+  tk::PictureBox Picture3{*this, {.rect = {360, 120, 3255, 375}, .tabIndex = 2, .picture = notice::BannerBmp(),
                                   .description = "Tamberlode v0.1a"}};
-  tk::PictureBox Picture2{*this, {.rect = {120, 1080, 3735, 375}, .tabIndex = 1, .picture = resources::EmailBmp(),
+  tk::PictureBox Picture2{*this, {.rect = {120, 1080, 3735, 375}, .tabIndex = 1, .picture = notice::EmailBmp(),
                                   .description = "tamberlode@example.org"}};
-  tk::PictureBox Picture1{*this, {.rect = {240, 600, 3495, 495}, .tabIndex = 0, .picture = resources::CreditBmp(),
+  tk::PictureBox Picture1{*this, {.rect = {240, 600, 3495, 495}, .tabIndex = 0, .picture = notice::CreditBmp(),
                                   .description = "Produced by the Tamberlode developers"}};
   tk::Label Label1{*this, {.caption = "5", .rect = {1800, 4200, 375, 495}, .tabIndex = 7, .alignment = tk::Alignment::Center,
                            .font = tk::Font{.name = "Comic Sans MS", .points = 21.75}}};

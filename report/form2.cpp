@@ -3,31 +3,24 @@
 #include <array>
 
 #include "about/frmabout.h"
-#include "app/drives.h"
-#include "app/module1.h"
-#include "app/windows.h"
+#include "drives/module1.h"
+#include "drives/volumes.h"
 #include "notice/form1.h"
+#include "toolkit/references.h"
 
 namespace {
 
-std::int32_t PlatformQuery(const std::string& rootPath, std::int32_t& sectorsPerCluster,
-                           std::int32_t& bytesPerSector, std::int32_t& freeClusters,
-                           std::int32_t& totalClusters) {
-  return Module1::GetDiskFreeSpaceA(rootPath.c_str(), sectorsPerCluster, bytesPerSector,
-                                    freeClusters, totalClusters);
-}
-
 // The survey's result table: slot k is the caption of the k-th result label.
-class LabelTable final : public report::ResultTable {
+class LabelTable final : public survey::ResultTable {
  public:
-  explicit LabelTable(std::array<tk::Label*, report::kDrives> labels) : labels_(labels) {}
+  explicit LabelTable(std::array<tk::Label*, survey::kDrives> labels) : labels_(labels) {}
   std::string Read(int slot) const override { return labels_.at(slot - 1)->Caption(); }
   void Replace(int slot, const std::string& text) override {
     labels_.at(slot - 1)->SetCaption(text);
   }
 
  private:
-  std::array<tk::Label*, report::kDrives> labels_;
+  std::array<tk::Label*, survey::kDrives> labels_;
 };
 
 }  // namespace
@@ -40,14 +33,14 @@ Form2::Form2()
                 .frame = tk::Frame::Sizable,
                 .left = 225,
                 .top = 510}),
-      freeSpaceQuery(PlatformQuery) {}
+      freeSpaceQuery(Module1::GetDiskFreeSpaceA) {}
 
 void Form2::Survey() {
   LabelTable table({&lbla, &lblb, &lbl1, &lbl2, &lbl3, &lbl4, &lbl5, &lbl6, &lbl7});
-  report::SurveyDrives(freeSpaceQuery, table);
+  survey::SurveyDrives(freeSpaceQuery, table);
   // Which volume stands behind each letter, as of this survey (Linux only;
   // Windows users know their drive letters).
-  const std::array<std::pair<tk::Label*, tk::Label*>, report::kDrives> lines = {{
+  const std::array<std::pair<tk::Label*, tk::Label*>, survey::kDrives> lines = {{
       {&lblFreeA, &lbla},
       {&lblFreeB, &lblb},
       {&lblFreeC, &lbl1},
@@ -58,8 +51,8 @@ void Form2::Survey() {
       {&lblFreeH, &lbl6},
       {&lblFreeI, &lbl7},
   }};
-  for (int slot = 1; slot <= report::kDrives; ++slot) {
-    const std::string volume = app::DriveVolume(slot);
+  for (int slot = 1; slot <= survey::kDrives; ++slot) {
+    const std::string volume = drives::DriveVolume(slot);
     lines[slot - 1].first->SetToolTip(volume);
     lines[slot - 1].second->SetToolTip(volume);
   }
@@ -69,12 +62,12 @@ void Form2::Form_Load() { Survey(); }
 
 void Form2::Command1_Click() { Survey(); }
 
-void Form2::Command2_Click() { app::Use<frmAbout>().Show(); }
+void Form2::Command2_Click() { tk::Use<frmAbout>().Show(); }
 
 void Form2::Command3_Click() {
-  app::Use<Form1>().Unload();
-  app::Use<Form2>().Unload();
-  app::Use<frmAbout>().Unload();
+  tk::Use<Form1>().Unload();
+  tk::Use<Form2>().Unload();
+  tk::Use<frmAbout>().Unload();
 }
 
 void Form2::Form_Close() { Command3_Click(); }

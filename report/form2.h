@@ -2,8 +2,8 @@
 // About and Exit.
 #pragma once
 
-#include "app/toolkit.h"
-#include "report/survey.h"
+#include "survey/survey.h"
+#include "toolkit/toolkit.h"
 
 class Form2 final : public tk::Form {
  public:
@@ -11,7 +11,7 @@ class Form2 final : public tk::Form {
 
   // The survey's free-space query: the platform's, unless a test hands in
   // its own.
-  report::FreeSpaceQuery freeSpaceQuery;
+  survey::FreeSpaceQuery freeSpaceQuery;
 
   // clang-format off
   tk::Label lblFreeA{*this, {.caption = "Number of Free Megabytes on A:", .rect = {120, 120, 2415, 255}, .tabIndex = 1}};

@@ -99,7 +99,6 @@ run_gtest() {
 
 # ---- Unit tests built for x86_64 Windows -----------------------------------
 run_gtest "$win64/tests/core_tests.exe"
-run_gtest "$win64/tests/counters_tests.exe"
 # The configured .rc names the icon by its build-host path, which is not an
 # absolute Windows path: that one case belongs to the Linux run.
 say "artwork_tests: VersionResource.NamesTheCommittedIcon left to the Linux run (host path in the .rc)"
@@ -202,7 +201,7 @@ if command -v xdotool >/dev/null && command -v import >/dev/null; then
   timeout 20 wineserver -p 300 >/dev/null 2>&1 || true
   WINE_TIMEOUT=60 wine_run "$win64/tests/wintext.exe" "" >/dev/null 2>&1 || true
   say "end to end: Tamberlode.exe under Xvfb and Wine"
-  /usr/bin/python3 tests/win32/wine_e2e.py "$win64" "$survey" "$marker" "$root/build/screenshots" ||
+  /usr/bin/python3 tests/win32/wine_e2e.py "$win64" "$survey" "$marker" "$win64/screenshots" ||
     fail "end-to-end run of Tamberlode.exe"
   if [[ -n "$original" ]]; then
     reg add "$msinfo" /v PATH /t REG_SZ /d "$original" /f
@@ -216,7 +215,7 @@ fi
 # ---- Colour schemes: every text readable, also with white window text -----
 if command -v xdotool >/dev/null && command -v import >/dev/null; then
   say "contrast: Tamberlode.exe under the default scheme and with white window text"
-  /usr/bin/python3 tests/win32/wine_contrast.py "$win64" "$root/build/screenshots" ||
+  /usr/bin/python3 tests/win32/wine_contrast.py "$win64" "$win64/screenshots" ||
     fail "contrast of the texts under Wine's colour schemes"
 else
   say "SKIPPED: contrast check (xdotool or imagemagick is not installed)"

@@ -6,9 +6,10 @@
 #include <vector>
 
 #include "about/frmabout.h"
-#include "app/windows.h"
 #include "notice/form1.h"
 #include "report/form2.h"
+#include "toolkit/references.h"
+#include "toolkit/testing.h"
 #include "window_testing.h"
 
 namespace {
@@ -37,8 +38,8 @@ class AboutWindow : public testing::Test {
     form.registry = &registry;
     previousHook_ =
         tk::testing::SetMessageBoxHook([this](const std::string& p) { prompts.push_back(p); });
-    app::Use<Form2>().freeSpaceQuery = [this](const std::string&, std::int32_t&, std::int32_t&,
-                                              std::int32_t&, std::int32_t&) {
+    tk::Use<Form2>().freeSpaceQuery = [this](const std::string&, std::int32_t&, std::int32_t&,
+                                             std::int32_t&, std::int32_t&) {
       ++queries;
       return 0;
     };
@@ -47,7 +48,7 @@ class AboutWindow : public testing::Test {
     tk::testing::SetMessageBoxHook(previousHook_);
     form.registry = &about::PlatformRegistry();
     form.Unload();
-    app::Use<Form2>().Unload();
+    tk::Use<Form2>().Unload();
     Pump();
     ASSERT_EQ(tk::LoadedWindows(), 0);
   }
@@ -56,7 +57,7 @@ class AboutWindow : public testing::Test {
     Activate(form);
   }
 
-  frmAbout& form = app::Use<frmAbout>();
+  frmAbout& form = tk::Use<frmAbout>();
   NoRegistry registry;
   std::vector<std::string> prompts;
   int queries = 0;
@@ -165,11 +166,11 @@ TEST_F(AboutWindow, OkThenOpenAgainRunsTheLoadAgain) {
   tk::backend::NativeWindow(form)->close();  // the title-bar close does what OK does
   Pump();
   EXPECT_FALSE(form.Loaded());
-  EXPECT_EQ(&app::Use<frmAbout>(), &form);
+  EXPECT_EQ(&tk::Use<frmAbout>(), &form);
 }
 
 TEST_F(AboutWindow, TheReportStaysUsableWhileTheAboutBoxIsOpen) {
-  Form2& report = app::Use<Form2>();
+  Form2& report = tk::Use<Form2>();
   report.Show();
   Native<QPushButton>(report.Command2)->click();
   ASSERT_TRUE(form.Visible());

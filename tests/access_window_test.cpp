@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "about/frmabout.h"
-#include "app/windows.h"
 #include "notice/form1.h"
 #include "report/form2.h"
+#include "toolkit/references.h"
 #include "window_testing.h"
 
 namespace {
@@ -72,8 +72,8 @@ QPalette DarkPalette() {
 class Access : public testing::Test {
  protected:
   void SetUp() override {
-    app::Use<Form2>().freeSpaceQuery = [](const std::string& root, std::int32_t& spc,
-                                          std::int32_t& bps, std::int32_t& nfc, std::int32_t& tnc) {
+    tk::Use<Form2>().freeSpaceQuery = [](const std::string& root, std::int32_t& spc,
+                                         std::int32_t& bps, std::int32_t& nfc, std::int32_t& tnc) {
       if (root != "c:\\") return 0;
       spc = 8, bps = 512, nfc = 1000000, tnc = 2000000;
       return 1;
@@ -97,9 +97,9 @@ class Access : public testing::Test {
     Pump(50);
   }
 
-  Form1& notice = app::Use<Form1>();
-  Form2& report = app::Use<Form2>();
-  frmAbout& about = app::Use<frmAbout>();
+  Form1& notice = tk::Use<Form1>();
+  Form2& report = tk::Use<Form2>();
+  frmAbout& about = tk::Use<frmAbout>();
 };
 
 // Every visible text of a window, measured on its rendered image.

@@ -1,6 +1,6 @@
 // The 32-bit free-space counters made from a volume's true sizes, shared by
 // the Linux query and the Windows one.
-#include "app/counters.h"
+#include "survey/counters.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@ std::int64_t Bytes(std::int32_t sectors, std::int32_t bytes, std::int32_t cluste
 TEST(FitCounters, VolumesThatFitKeepWhatGetDiskFreeSpaceSaid) {
   struct Case {
     const char* name;
-    report::FreeSpaceCounters reported;
+    survey::FreeSpaceCounters reported;
     std::uint64_t totalBytes, availableBytes;
   };
   const Case cases[] = {
@@ -29,7 +29,7 @@ TEST(FitCounters, VolumesThatFitKeepWhatGetDiskFreeSpaceSaid) {
       {"quota smaller than the free space", {8, 512, 7, 100}, 100ull * 4096, 7ull * 4096 + 100},
   };
   for (const Case& c : cases) {
-    const auto fitted = app::FitCounters(c.reported, c.totalBytes, c.availableBytes);
+    const auto fitted = survey::FitCounters(c.reported, c.totalBytes, c.availableBytes);
     ASSERT_TRUE(fitted) << c.name;
     EXPECT_EQ(fitted->sectorsPerCluster, c.reported.sectorsPerCluster) << c.name;
     EXPECT_EQ(fitted->bytesPerSector, c.reported.bytesPerSector) << c.name;
@@ -53,10 +53,10 @@ TEST(FitCounters, BigVolumesAreScaledToTheirTrueSize) {
   };
   for (const Case& c : cases) {
     // What GetDiskFreeSpaceA leaves of the counts: the low 32 bits, signed.
-    const report::FreeSpaceCounters reported{
+    const survey::FreeSpaceCounters reported{
         8, 512, static_cast<std::int32_t>(static_cast<std::uint32_t>(c.availableBytes / 4096)),
         static_cast<std::int32_t>(static_cast<std::uint32_t>(c.totalBytes / 4096))};
-    const auto fitted = app::FitCounters(reported, c.totalBytes, c.availableBytes);
+    const auto fitted = survey::FitCounters(reported, c.totalBytes, c.availableBytes);
     ASSERT_TRUE(fitted) << c.name;
     EXPECT_EQ(fitted->bytesPerSector, 512) << c.name;
     EXPECT_EQ(fitted->sectorsPerCluster, c.sectorsPerCluster) << c.name;
@@ -75,9 +75,9 @@ TEST(FitCounters, BigVolumesAreScaledToTheirTrueSize) {
 }
 
 TEST(FitCounters, RejectsCountersWithoutAClusterSize) {
-  EXPECT_FALSE(app::FitCounters({0, 512, 1, 1}, 512, 512));
-  EXPECT_FALSE(app::FitCounters({8, 0, 1, 1}, 512, 512));
-  EXPECT_FALSE(app::FitCounters({-8, 512, 1, 1}, 512, 512));
+  EXPECT_FALSE(survey::FitCounters({0, 512, 1, 1}, 512, 512));
+  EXPECT_FALSE(survey::FitCounters({8, 0, 1, 1}, 512, 512));
+  EXPECT_FALSE(survey::FitCounters({-8, 512, 1, 1}, 512, 512));
 }
 
 }  // namespace

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "app/drives.h"
-#include "app/format.h"
-#include "app/module1.h"
-#include "report/survey.h"
+#include "drives/module1.h"
+#include "drives/volumes.h"
+#include "format/format.h"
+#include "survey/survey.h"
 
 namespace {
 
@@ -31,8 +31,8 @@ bool Succeeds(const std::string& command) {
 std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
 
 std::vector<std::string> Survey() {
-  report::TextTable table;
-  report::SurveyDrives(
+  survey::TextTable table;
+  survey::SurveyDrives(
       [](const std::string& root, std::int32_t& a, std::int32_t& b, std::int32_t& c,
          std::int32_t& d) { return Module1::GetDiskFreeSpaceA(root.c_str(), a, b, c, d); },
       table);
@@ -44,10 +44,10 @@ std::string ExpectedText(const fs::path& mountPoint) {
   struct statvfs info {};
   if (::statvfs(mountPoint.c_str(), &info) != 0) return "statvfs failed";
   const double megabytes = static_cast<double>(info.f_bavail) * info.f_frsize / 1048576.0;
-  return app::Format(megabytes, "0").value_or("?") + "MB";
+  return format::Format(megabytes, "0").value_or("?") + "MB";
 }
 
-bool Unlettered(int slot) { return app::DriveVolume(slot).rfind("No volume has", 0) == 0; }
+bool Unlettered(int slot) { return drives::DriveVolume(slot).rfind("No volume has", 0) == 0; }
 
 class RealFilesystems : public testing::Test {
  protected:
@@ -130,14 +130,14 @@ TEST_F(RealFilesystems, LoopMountedVolumesGetTheNextLettersAndGoWhenUnmounted) {
 
   const std::vector<std::string> before = Survey();
   std::vector<std::string> volumesBefore;
-  for (int slot = 1; slot <= report::kDrives; ++slot)
-    volumesBefore.push_back(app::DriveVolume(slot));
+  for (int slot = 1; slot <= survey::kDrives; ++slot)
+    volumesBefore.push_back(drives::DriveVolume(slot));
   int first = 4;  // D:
-  while (first <= report::kDrives && !Unlettered(first)) ++first;
+  while (first <= survey::kDrives && !Unlettered(first)) ++first;
 
   std::vector<std::pair<const Image*, fs::path>> volumes;
   for (const Image& image : images) {
-    if (first + static_cast<int>(volumes.size()) > report::kDrives) break;
+    if (first + static_cast<int>(volumes.size()) > survey::kDrives) break;
     std::string why;
     const fs::path point = MountImage(image.mkfs, image.megabytes, image.name, why);
     if (point.empty()) {
@@ -168,16 +168,16 @@ TEST_F(RealFilesystems, LoopMountedVolumesGetTheNextLettersAndGoWhenUnmounted) {
     const int megabytes = std::atoi(during[slot - 1].c_str());
     EXPECT_GT(megabytes, image->megabytes * 3 / 4);
     EXPECT_LE(megabytes, image->megabytes);
-    EXPECT_EQ(app::DriveVolume(slot).rfind(point.string() + " (/dev/loop", 0), 0u)
-        << app::DriveVolume(slot);
+    EXPECT_EQ(drives::DriveVolume(slot).rfind(point.string() + " (/dev/loop", 0), 0u)
+        << drives::DriveVolume(slot);
   }
   const int next = first + static_cast<int>(volumes.size());
-  if (next <= report::kDrives) {
-    EXPECT_TRUE(Unlettered(next)) << app::DriveVolume(next);
+  if (next <= survey::kDrives) {
+    EXPECT_TRUE(Unlettered(next)) << drives::DriveVolume(next);
   }
   // The host's volumes keep their letters (their free space may move meanwhile).
   for (int slot = 1; slot < first; ++slot)
-    EXPECT_EQ(app::DriveVolume(slot), volumesBefore[slot - 1]) << slot;
+    EXPECT_EQ(drives::DriveVolume(slot), volumesBefore[slot - 1]) << slot;
 
   for (auto it = mounted_.rbegin(); it != mounted_.rend(); ++it)
     ASSERT_EQ(::umount2(it->c_str(), 0), 0) << *it << ": " << std::strerror(errno);
@@ -185,8 +185,8 @@ TEST_F(RealFilesystems, LoopMountedVolumesGetTheNextLettersAndGoWhenUnmounted) {
 
   const std::vector<std::string> after = Survey();
   for (int slot = first; slot < next; ++slot) EXPECT_EQ(after[slot - 1], "n/a") << slot;
-  for (int slot = 1; slot <= report::kDrives; ++slot)
-    EXPECT_EQ(app::DriveVolume(slot), volumesBefore[slot - 1]) << slot;
+  for (int slot = 1; slot <= survey::kDrives; ++slot)
+    EXPECT_EQ(drives::DriveVolume(slot), volumesBefore[slot - 1]) << slot;
 }
 
 }  // namespace

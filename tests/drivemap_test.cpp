@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "app/drivemap_posix.h"
+#include "drives/drivemap_posix.h"
 
 namespace {
 
-using app::DriveMap;
-using app::FsStats;
-using report::FreeSpaceCounters;
+using drives::DriveMap;
+using survey::FreeSpaceCounters;
+using survey::FsStats;
 
 constexpr std::uint64_t kKiB = 1024;
 constexpr std::uint64_t kGiB = kKiB * kKiB * kKiB;
@@ -34,7 +34,7 @@ std::string Fixture(const std::string& name) {
 }
 
 DriveMap MapOf(const std::string& text) {
-  const auto map = app::DriveMapFromText(text);
+  const auto map = drives::DriveMapFromText(text);
   EXPECT_TRUE(map.has_value());
   return map.value_or(DriveMap{});
 }
@@ -106,22 +106,22 @@ TEST(DriveMap, KeepsWhatTheQueryAndTheTooltipsNeed) {
 TEST(DriveMap, CopesWithTablesWithoutVolumes) {
   for (const std::string& text :
        std::vector<std::string>{"", "\n\n", "garbage\n", std::string("\0\0\0", 3)}) {
-    const auto map = app::DriveMapFromText(text);
+    const auto map = drives::DriveMapFromText(text);
     ASSERT_TRUE(map.has_value());
     EXPECT_EQ(Targets(*map), std::vector<std::string>(9)) << testing::PrintToString(text);
   }
-  EXPECT_FALSE(app::DriveMapFromFile("/nonexistent/mountinfo").has_value());
-  EXPECT_EQ(Targets(app::BuildDriveMap(nullptr)), std::vector<std::string>(9));
+  EXPECT_FALSE(drives::DriveMapFromFile("/nonexistent/mountinfo").has_value());
+  EXPECT_EQ(Targets(drives::BuildDriveMap(nullptr)), std::vector<std::string>(9));
 }
 
 TEST(DriveMap, DescribesEachLetter) {
   const DriveMap map = MapOf(Fixture("floppy.mountinfo"));
-  EXPECT_EQ(app::DescribeSlot(map, 1), "/media/floppy0 (/dev/fd0)");
-  EXPECT_EQ(app::DescribeSlot(map, 4), "/media/usb (/dev/sdb1)");
-  EXPECT_EQ(app::DescribeSlot(map, 5), "No volume has the letter E:");
-  EXPECT_EQ(app::DescribeSlot(map, 9), "No volume has the letter I:");
-  EXPECT_EQ(app::DescribeSlot(map, 0), "");
-  EXPECT_EQ(app::DescribeSlot(map, 10), "");
+  EXPECT_EQ(drives::DescribeSlot(map, 1), "/media/floppy0 (/dev/fd0)");
+  EXPECT_EQ(drives::DescribeSlot(map, 4), "/media/usb (/dev/sdb1)");
+  EXPECT_EQ(drives::DescribeSlot(map, 5), "No volume has the letter E:");
+  EXPECT_EQ(drives::DescribeSlot(map, 9), "No volume has the letter I:");
+  EXPECT_EQ(drives::DescribeSlot(map, 0), "");
+  EXPECT_EQ(drives::DescribeSlot(map, 10), "");
 }
 
 TEST(RootPath, NamesOnlyTheNineDrives) {
@@ -129,7 +129,7 @@ TEST(RootPath, NamesOnlyTheNineDrives) {
       {"a:\\", 1},  {"c:\\", 3}, {"i:\\", 9}, {"D:\\", 4},  {"j:\\", 0}, {"c:", 0},   {"c:/", 0},
       {"cc:\\", 0}, {"", 0},     {":\\", 0},  {"c:\\x", 0}, {"`:\\", 0}, {nullptr, 0}};
   for (const auto& [path, slot] : cases)
-    EXPECT_EQ(app::SlotOfRootPath(path), slot) << (path ? path : "(null)");
+    EXPECT_EQ(drives::SlotOfRootPath(path), slot) << (path ? path : "(null)");
 }
 
 // --- counters -------------------------------------------------------------
@@ -146,7 +146,7 @@ class Counters : public testing::TestWithParam<CounterCase> {};
 
 TEST_P(Counters, DescribeTheVolumeWithin32Bits) {
   const CounterCase& c = GetParam();
-  const auto counters = app::CountersFromStats(c.stats);
+  const auto counters = survey::CountersFromStats(c.stats);
   ASSERT_TRUE(counters.has_value());
   EXPECT_EQ(counters->sectorsPerCluster, c.expected.sectorsPerCluster);
   EXPECT_EQ(counters->bytesPerSector, c.expected.bytesPerSector);
@@ -196,7 +196,7 @@ TEST(Counters, RefuseWhatNo32BitCountersCanDescribe) {
       {std::uint64_t{1} << 30, std::uint64_t{1} << 42, 0},  // scaling passes 2^31
   };
   for (std::size_t i = 0; i < cases.size(); ++i)
-    EXPECT_FALSE(app::CountersFromStats(cases[i]).has_value()) << "case " << i;
+    EXPECT_FALSE(survey::CountersFromStats(cases[i]).has_value()) << "case " << i;
 }
 
 // --- the query over fixture maps -----------------------------------------
@@ -209,14 +209,14 @@ struct ScriptedTable {
   int reads = 0;
   int looks = 0;
 
-  app::MountSource Source() {
+  drives::MountSource Source() {
     return {[this] {
               ++looks;
               return changes;
             },
             [this] {
               ++reads;
-              return app::DriveMapFromText(text);
+              return drives::DriveMapFromText(text);
             }};
   }
 };
@@ -226,7 +226,7 @@ struct ScriptedStat {
   std::map<std::string, FsStats> answers;
   std::vector<std::string> calls;
 
-  app::StatFunction Function() {
+  drives::StatFunction Function() {
     return [this](const std::string& path) -> std::optional<FsStats> {
       calls.push_back(path);
       const auto it = answers.find(path);
@@ -236,14 +236,14 @@ struct ScriptedStat {
   }
 };
 
-report::FreeSpaceQuery AsSurveyQuery(app::DriveQuery& query) {
+survey::FreeSpaceQuery AsSurveyQuery(drives::DriveQuery& query) {
   return [&query](const std::string& root, std::int32_t& spc, std::int32_t& bps, std::int32_t& nfc,
                   std::int32_t& tnc) { return query.Query(root.c_str(), spc, bps, nfc, tnc); };
 }
 
-std::vector<std::string> Survey(app::DriveQuery& query) {
-  report::TextTable table;
-  report::SurveyDrives(AsSurveyQuery(query), table);
+std::vector<std::string> Survey(drives::DriveQuery& query) {
+  survey::TextTable table;
+  survey::SurveyDrives(AsSurveyQuery(query), table);
   return {table.Texts().begin(), table.Texts().end()};
 }
 
@@ -254,7 +254,7 @@ TEST(DriveQuery, SurveysTheFixtureVolumes) {
   stat.answers["/media/floppy1"] = {512, 2847, 11};      // 11 sectors left
   stat.answers["/"] = {4096, 1 << 24, 1000000};          // 3906.25 MB
   stat.answers["/media/usb"] = {32768, 1 << 20, 65536};  // 2 GiB free
-  app::DriveQuery query(table.Source(), stat.Function());
+  drives::DriveQuery query(table.Source(), stat.Function());
   EXPECT_EQ(Survey(query), (std::vector<std::string>{"1.39MB", "0.01MB", "3906MB", "2048MB", "n/a",
                                                      "n/a", "n/a", "n/a", "n/a"}));
 }
@@ -265,7 +265,7 @@ TEST(DriveQuery, FailuresLeaveTheCountersAsTheyCame) {
   stat.answers["/"] = {4096, 1000, 500};
   stat.answers["/home"] = {0, 1000, 500};  // no unit: unrepresentable
   // /media/cdrom: statvfs fails (no answer scripted)
-  app::DriveQuery query(table.Source(), stat.Function());
+  drives::DriveQuery query(table.Source(), stat.Function());
 
   const std::vector<const char*> failing = {"a:\\", "b:\\", "d:\\",  "f:\\", "j:\\",
                                             "c:",   "",     "cc:\\", nullptr};
@@ -285,7 +285,7 @@ TEST(DriveQuery, FailuresLeaveTheCountersAsTheyCame) {
 TEST(DriveQuery, AsksOnlyLetteredVolumes) {
   ScriptedTable table{Fixture("desktop.mountinfo")};
   ScriptedStat stat;
-  app::DriveQuery query(table.Source(), stat.Function(), std::chrono::milliseconds(2000));
+  drives::DriveQuery query(table.Source(), stat.Function(), std::chrono::milliseconds(2000));
   Survey(query);
   // Local ones in letter order; the network ones run on their own threads,
   // so their order among themselves is not fixed but they come in too.
@@ -298,7 +298,7 @@ TEST(DriveQuery, AsksOnlyLetteredVolumes) {
 TEST(DriveQuery, ReadsTheTableAtMostOncePerSurvey) {
   ScriptedTable table{Fixture("floppy.mountinfo")};
   ScriptedStat stat;
-  app::DriveQuery query(table.Source(), stat.Function());
+  drives::DriveQuery query(table.Source(), stat.Function());
 
   Survey(query);
   EXPECT_EQ(table.reads, 1);  // the first query reads
@@ -320,27 +320,27 @@ TEST(DriveQuery, FollowsTheTableFromOneSurveyToTheNext) {
   stat.answers["/"] = {4096, 1 << 20, 1 << 18};
   stat.answers["/media/usb"] = {4096, 1 << 20, 1 << 17};
   stat.answers["/mnt/new"] = {4096, 1 << 20, 1 << 16};
-  app::DriveQuery query(table.Source(), stat.Function());
+  drives::DriveQuery query(table.Source(), stat.Function());
   EXPECT_EQ(Survey(query)[3], "512MB");
 
   // The stick goes and another volume comes in its place.
   table.text = "1 0 8:2 / / rw - ext4 /dev/sda2 rw\n2 1 8:49 / /mnt/new rw - ext4 /dev/sdd1 rw\n";
   table.changes = true;
   EXPECT_EQ(Survey(query)[3], "256MB");
-  EXPECT_EQ(app::DescribeSlot(query.Map(), 4), "/mnt/new (/dev/sdd1)");
+  EXPECT_EQ(drives::DescribeSlot(query.Map(), 4), "/mnt/new (/dev/sdd1)");
 
   // A query on its own, out of survey order, also looks.
   table.text = "1 0 8:2 / / rw - ext4 /dev/sda2 rw\n";
   std::int32_t spc = 0, bps = 0, nfc = 0, tnc = 0;
   EXPECT_EQ(query.Query("d:\\", spc, bps, nfc, tnc), 0);
-  EXPECT_EQ(app::DescribeSlot(query.Map(), 4), "No volume has the letter D:");
+  EXPECT_EQ(drives::DescribeSlot(query.Map(), 4), "No volume has the letter D:");
 }
 
 TEST(DriveQuery, UnreadableTableLeavesNoLetters) {
   ScriptedStat stat;
   stat.answers["/"] = {4096, 100, 50};
-  app::DriveQuery query({[] { return true; }, [] { return std::optional<DriveMap>(); }},
-                        stat.Function());
+  drives::DriveQuery query({[] { return true; }, [] { return std::optional<DriveMap>(); }},
+                           stat.Function());
   std::int32_t spc = 0, bps = 0, nfc = 0, tnc = 0;
   EXPECT_EQ(query.Query("c:\\", spc, bps, nfc, tnc), 0);
   EXPECT_TRUE(stat.calls.empty());

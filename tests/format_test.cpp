@@ -1,4 +1,4 @@
-#include "app/format.h"
+#include "format/format.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,7 @@ class FormatTest : public testing::TestWithParam<FormatCase> {};
 
 TEST_P(FormatTest, FormatsByPattern) {
   const auto& c = GetParam();
-  EXPECT_EQ(app::Format(c.value, c.pattern).value_or("<none>"), c.expected)
+  EXPECT_EQ(format::Format(c.value, c.pattern).value_or("<none>"), c.expected)
       << c.value << " by " << c.pattern;
 }
 
@@ -44,11 +44,11 @@ INSTANTIATE_TEST_SUITE_P(
                     FormatCase{9.999, "0.00", "10.00"}, FormatCase{1e15, "0", "1000000000000000"}));
 
 TEST(Format, RejectsUnknownPatternsAndNonFiniteValues) {
-  EXPECT_FALSE(app::Format(1.0, "#,##0"));
-  EXPECT_FALSE(app::Format(1.0, ""));
-  EXPECT_FALSE(app::Format(std::numeric_limits<double>::infinity(), "0"));
-  EXPECT_FALSE(app::Format(std::nan(""), "0.00"));
-  EXPECT_EQ(app::Format(std::numeric_limits<double>::max(), "0")->size(), 309u);
+  EXPECT_FALSE(format::Format(1.0, "#,##0"));
+  EXPECT_FALSE(format::Format(1.0, ""));
+  EXPECT_FALSE(format::Format(std::numeric_limits<double>::infinity(), "0"));
+  EXPECT_FALSE(format::Format(std::nan(""), "0.00"));
+  EXPECT_EQ(format::Format(std::numeric_limits<double>::max(), "0")->size(), 309u);
 }
 
 // A German locale of our own, compiled into a temporary folder, so the test
@@ -69,9 +69,9 @@ TEST(Format, IgnoresTheCLocale) {
   // Qt installs the user's locale into the C library at start-up.
   if (!UseGermanLocale()) GTEST_SKIP() << "no locale with a decimal comma could be made";
   ASSERT_STREQ(std::localeconv()->decimal_point, ",");
-  EXPECT_EQ(*app::Format(1234.5678, "0.00"), "1234.57");
-  EXPECT_EQ(app::Str(2.5), "2.5");
-  EXPECT_EQ(app::Val("2.5"), 2.5);
+  EXPECT_EQ(*format::Format(1234.5678, "0.00"), "1234.57");
+  EXPECT_EQ(format::Str(2.5), "2.5");
+  EXPECT_EQ(format::Val("2.5"), 2.5);
   std::setlocale(LC_ALL, "C");
 }
 
@@ -87,9 +87,9 @@ TEST(Val, ReadsTheLeadingNumber) {
       {"-.5", -0.5}, {"", 0},   {"n/a", 0},       {"MB", 0},     {"inf", 0},
       {"nan", 0},    {"-", 0},  {"1.39MB", 1.39}, {"12 34", 12},
   };
-  for (const auto& c : cases) EXPECT_EQ(app::Val(c.text), c.expected) << '"' << c.text << '"';
-  EXPECT_EQ(app::Val("1e999"), HUGE_VAL);
-  EXPECT_EQ(app::Val("-1e999"), -HUGE_VAL);
+  for (const auto& c : cases) EXPECT_EQ(format::Val(c.text), c.expected) << '"' << c.text << '"';
+  EXPECT_EQ(format::Val("1e999"), HUGE_VAL);
+  EXPECT_EQ(format::Val("-1e999"), -HUGE_VAL);
 }
 
 TEST(Str, GivesTheShortestPlainForm) {
@@ -99,17 +99,17 @@ TEST(Str, GivesTheShortestPlainForm) {
       {0.1, "0.1"},     {1e6, "1000000"}, {123456789, "123456789"},
       {-2.25, "-2.25"},
   };
-  for (const auto& [value, expected] : cases) EXPECT_EQ(app::Str(value), expected) << value;
+  for (const auto& [value, expected] : cases) EXPECT_EQ(format::Str(value), expected) << value;
 }
 
 TEST(Str, RoundTripsThroughVal) {
   // The countdown lives in a caption: each tick reads it with Val and writes
   // it back with Str, so the pair must never drift.
   double count = 5;
-  for (int tick = 0; tick < 1000; ++tick) count = app::Val(app::Str(count)) - 1;
+  for (int tick = 0; tick < 1000; ++tick) count = format::Val(format::Str(count)) - 1;
   EXPECT_EQ(count, -995);
   for (double v : {0.1, 1.0 / 3, 1e-7, 6.02214076e23, -123.456}) {
-    EXPECT_EQ(app::Val(app::Str(v)), v);
+    EXPECT_EQ(format::Val(format::Str(v)), v);
   }
 }
 

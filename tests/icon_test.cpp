@@ -42,8 +42,8 @@ std::size_t RowBytes(int width, int bits) {
 class IcoFile : public testing::Test {
  protected:
   void SetUp() override {
-    ico_ = ReadBytes(SourcePath("app/icon/tamberlode.ico"));
-    ASSERT_GE(ico_.size(), 6u + 16 * std::size(kImages)) << "app/icon/tamberlode.ico missing";
+    ico_ = ReadBytes(SourcePath("identity/icon/tamberlode.ico"));
+    ASSERT_GE(ico_.size(), 6u + 16 * std::size(kImages)) << "identity/icon/tamberlode.ico missing";
   }
   std::vector<std::uint8_t> ico_;
 };
@@ -152,17 +152,17 @@ TEST_P(PngFile, IsRgbaWithTransparentCornersAndOpaqueFigure) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, PngFile,
-                         testing::Values(PngCase{"app/icon/tamberlode-16.png", 16},
-                                         PngCase{"app/icon/tamberlode-32.png", 32}));
+                         testing::Values(PngCase{"identity/icon/tamberlode-16.png", 16},
+                                         PngCase{"identity/icon/tamberlode-32.png", 32}));
 
 TEST(IconSources, CommittedFilesMatchWhatTheGeneratorMakesOfThem) {
   const iconkit::Artwork art =
-      iconkit::BuildArtwork(iconkit::ReadFile(SourcePath("app/icon/tamberlode-32.txt")),
-                            iconkit::ReadFile(SourcePath("app/icon/tamberlode-16.txt")));
+      iconkit::BuildArtwork(iconkit::ReadFile(SourcePath("identity/icon/tamberlode-32.txt")),
+                            iconkit::ReadFile(SourcePath("identity/icon/tamberlode-16.txt")));
   const std::pair<const char*, const std::vector<std::uint8_t>*> outputs[] = {
-      {"app/icon/tamberlode.ico", &art.ico},
-      {"app/icon/tamberlode-16.png", &art.png16},
-      {"app/icon/tamberlode-32.png", &art.png32},
+      {"identity/icon/tamberlode.ico", &art.ico},
+      {"identity/icon/tamberlode-16.png", &art.png16},
+      {"identity/icon/tamberlode-32.png", &art.png32},
   };
   for (const auto& [file, bytes] : outputs) {
     EXPECT_TRUE(ReadBytes(SourcePath(file)) == *bytes)
@@ -174,7 +174,7 @@ TEST(IconSources, BothSizesUseTheColoursOfTheFigure) {
   // white box, grey dots and shadow, cyan edge, magenta and purple gem,
   // yellow and olive slab, green slab, black outline
   const int wanted[] = {15, 7, 8, 14, 13, 5, 11, 3, 10, 2, 0};
-  for (const char* file : {"app/icon/tamberlode-32.txt", "app/icon/tamberlode-16.txt"}) {
+  for (const char* file : {"identity/icon/tamberlode-32.txt", "identity/icon/tamberlode-16.txt"}) {
     const iconkit::PixelMap map = iconkit::ParsePixelMap(iconkit::ReadFile(SourcePath(file)));
     const std::set<int> used(map.pixels.begin(), map.pixels.end());
     for (int colour : wanted) EXPECT_TRUE(used.contains(colour)) << file << ": colour " << colour;

@@ -67,8 +67,8 @@ check_files() {
       fail "no icon $png"
     elif [[ $(png_size "$png") != "$size $size" ]]; then
       fail "$png is not a ${size}x$size PNG (got '$(png_size "$png")')"
-    elif ! cmp -s "$png" "$src/app/icon/tamberlode-$size.png"; then
-      fail "$png differs from app/icon/tamberlode-$size.png, the window icon"
+    elif ! cmp -s "$png" "$src/identity/icon/tamberlode-$size.png"; then
+      fail "$png differs from identity/icon/tamberlode-$size.png, the window icon"
     fi
   done
   [[ -f $desktop && -f $metainfo ]] || return 0
@@ -127,8 +127,8 @@ tree() {
 $(diff <(echo "$expected") <(echo "$actual") || true)"
 
   # The running program names its desktop file to the desktop.
-  grep -F 'setDesktopFileName' "$src/app/toolkit_qt.cpp" | grep -qF "\"$app_id\"" ||
-    fail "app/toolkit_qt.cpp does not report the desktop file name $app_id"
+  grep -F 'setDesktopFileName' "$src/toolkit/toolkit_qt.cpp" | grep -qF "\"$app_id\"" ||
+    fail "toolkit/toolkit_qt.cpp does not report the desktop file name $app_id"
   finish
 }
 

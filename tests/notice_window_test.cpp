@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "about/frmabout.h"
-#include "app/windows.h"
 #include "notice/form1.h"
 #include "report/form2.h"
+#include "toolkit/references.h"
 #include "window_testing.h"
 
 namespace {
@@ -19,16 +19,16 @@ using namespace testing_windows;
 class NoticeWindow : public testing::Test {
  protected:
   void SetUp() override {
-    app::Use<Form2>().freeSpaceQuery = [this](const std::string&, std::int32_t&, std::int32_t&,
-                                              std::int32_t&, std::int32_t&) {
+    tk::Use<Form2>().freeSpaceQuery = [this](const std::string&, std::int32_t&, std::int32_t&,
+                                             std::int32_t&, std::int32_t&) {
       ++queries;
-      visibleDuringSurvey = visibleDuringSurvey || form.Visible() || app::Use<Form2>().Visible();
+      visibleDuringSurvey = visibleDuringSurvey || form.Visible() || tk::Use<Form2>().Visible();
       return 0;
     };
   }
   void TearDown() override {
     form.Unload();
-    app::Use<Form2>().Unload();
+    tk::Use<Form2>().Unload();
     Pump();
     ASSERT_EQ(tk::LoadedWindows(), 0);
   }
@@ -41,7 +41,7 @@ class NoticeWindow : public testing::Test {
     return Native<QPushButton>(form.Command1)->isVisibleTo(tk::backend::NativeWindow(form));
   }
 
-  Form1& form = app::Use<Form1>();
+  Form1& form = tk::Use<Form1>();
   int queries = 0;
   bool visibleDuringSurvey = false;
 };
@@ -141,7 +141,7 @@ TEST_F(NoticeWindow, StartHidesTheNoticeAndShowsTheSurveyedReport) {
   Native<QPushButton>(form.Command1)->click();
   EXPECT_TRUE(form.Loaded());
   EXPECT_FALSE(form.Visible());
-  EXPECT_TRUE(app::Use<Form2>().Visible());
+  EXPECT_TRUE(tk::Use<Form2>().Visible());
   EXPECT_EQ(queries, 9);
   EXPECT_FALSE(visibleDuringSurvey) << "a window was on screen between the notice and the report";
   const int interval = form.Timer1.Interval();
@@ -153,7 +153,7 @@ TEST_F(NoticeWindow, ClosingTheNoticeBeforeStartEndsTheProgram) {
   tk::backend::NativeWindow(form)->close();
   Pump();
   EXPECT_EQ(tk::LoadedWindows(), 0);
-  EXPECT_FALSE(app::Use<Form2>().Loaded());
+  EXPECT_FALSE(tk::Use<Form2>().Loaded());
 }
 
 TEST_F(NoticeWindow, Screenshots) {

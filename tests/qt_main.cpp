@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "app/toolkit_backend.h"
+#include "toolkit/backend.h"
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);

@@ -8,48 +8,30 @@
 #include <vector>
 
 #include "about/frmabout.h"
-#include "app/windows.h"
 #include "notice/form1.h"
 #include "report/form2.h"
+#include "scripted_query.h"
+#include "toolkit/references.h"
 #include "window_testing.h"
 
 namespace {
 
 using namespace testing_windows;
 
-// Answers from a table that the test may change between surveys, and notes
-// whether any window of the program was visible during each query.
-struct ScriptedDrives {
-  std::map<char, report::FreeSpaceCounters> answers;
-  int calls = 0;
-  bool sawVisibleWindow = false;
-
-  report::FreeSpaceQuery Query() {
-    return [this](const std::string& root, std::int32_t& spc, std::int32_t& bps, std::int32_t& nfc,
-                  std::int32_t& tnc) -> std::int32_t {
-      ++calls;
-      sawVisibleWindow = sawVisibleWindow || app::Use<Form1>().Visible() ||
-                         app::Use<Form2>().Visible() || app::Use<frmAbout>().Visible();
-      const auto it = answers.find(root.front());
-      if (it == answers.end()) return 0;
-      spc = it->second.sectorsPerCluster;
-      bps = it->second.bytesPerSector;
-      nfc = it->second.freeClusters;
-      tnc = it->second.totalClusters;
-      return 1;
-    };
-  }
-};
-
 class ReportWindow : public testing::Test {
  protected:
   void SetUp() override {
     form.freeSpaceQuery = drives.Query();
+    // Whether any window of the program was visible during a query.
+    drives.onCall = [this] {
+      sawVisibleWindow = sawVisibleWindow || tk::Use<Form1>().Visible() ||
+                         tk::Use<Form2>().Visible() || tk::Use<frmAbout>().Visible();
+    };
     drives.answers = {{'c', {8, 512, 1000000, 2000000}}, {'d', {1, 2048, 0, 300000}}};
   }
   void TearDown() override {
     for (tk::Form* f :
-         std::initializer_list<tk::Form*>{&app::Use<Form1>(), &form, &app::Use<frmAbout>()}) {
+         std::initializer_list<tk::Form*>{&tk::Use<Form1>(), &form, &tk::Use<frmAbout>()}) {
       f->Unload();
     }
     Pump();
@@ -64,8 +46,9 @@ class ReportWindow : public testing::Test {
     return texts;
   }
 
-  Form2& form = app::Use<Form2>();
-  ScriptedDrives drives;
+  Form2& form = tk::Use<Form2>();
+  testing_survey::ScriptedQuery drives;
+  bool sawVisibleWindow = false;
 };
 
 TEST_F(ReportWindow, ControlsStandWhereTheDesignPutsThem) {
@@ -133,8 +116,8 @@ TEST_F(ReportWindow, EveryTextFitsItsBoxWithTheInstalledFonts) {
 
 TEST_F(ReportWindow, LoadFillsTheNineLinesBeforeTheWindowIsShown) {
   form.Show();
-  EXPECT_EQ(drives.calls, 9);
-  EXPECT_FALSE(drives.sawVisibleWindow) << "the survey ran while a window was on screen";
+  EXPECT_EQ(drives.calls.size(), 9u);
+  EXPECT_FALSE(sawVisibleWindow) << "the survey ran while a window was on screen";
   EXPECT_EQ(Results(), (std::vector<std::string>{"n/a", "n/a", "3906MB", "0MB", "n/a", "n/a", "n/a",
                                                  "n/a", "n/a"}));
   for (tk::Control* control : form.controls()) {
@@ -151,7 +134,7 @@ TEST_F(ReportWindow, RefreshRecomputesEveryLineFromFreshQueries) {
   // An empty floppy goes into A:; B: repeats it and stays n/a.
   drives.answers['a'] = {1, 512, 2847, 2880};
   Native<QPushButton>(form.Command1)->click();
-  EXPECT_EQ(drives.calls, 18);
+  EXPECT_EQ(drives.calls.size(), 18u);
   EXPECT_EQ(Results(), (std::vector<std::string>{"1.39MB", "n/a", "625MB", "n/a", "n/a", "n/a",
                                                  "n/a", "n/a", "n/a"}));
   drives.answers.clear();
@@ -175,7 +158,7 @@ TEST_F(ReportWindow, EachDriveLineNamesItsVolumeInATooltip) {
 TEST_F(ReportWindow, AboutTwiceGivesOneAboutBox) {
   form.Show();
   Native<QPushButton>(form.Command2)->click();
-  frmAbout& about = app::Use<frmAbout>();
+  frmAbout& about = tk::Use<frmAbout>();
   ASSERT_TRUE(about.Visible());
   QWidget* first = tk::backend::NativeWindow(about);
   about.lblTitle.SetCaption("marked");
@@ -186,33 +169,33 @@ TEST_F(ReportWindow, AboutTwiceGivesOneAboutBox) {
   EXPECT_EQ(about.lblTitle.Caption(), "marked") << "Form_Load ran again";
   EXPECT_TRUE(form.Visible()) << "the report stays usable";
   Native<QPushButton>(form.Command1)->click();
-  EXPECT_EQ(drives.calls, 18);
+  EXPECT_EQ(drives.calls.size(), 18u);
 }
 
 TEST_F(ReportWindow, ExitUnloadsEveryWindowAndNeverShowsANewAboutBox) {
-  Form1& notice = app::Use<Form1>();
+  Form1& notice = tk::Use<Form1>();
   notice.Show();
   notice.Hide();
   form.Show();
-  const bool aboutWasLoaded = app::Use<frmAbout>().Loaded();
+  const bool aboutWasLoaded = tk::Use<frmAbout>().Loaded();
   ASSERT_FALSE(aboutWasLoaded);
   Native<QPushButton>(form.Command3)->click();
   EXPECT_EQ(tk::LoadedWindows(), 0);
   EXPECT_FALSE(notice.Loaded());
-  EXPECT_FALSE(app::Use<frmAbout>().Loaded()) << "Exit loaded the About box";
+  EXPECT_FALSE(tk::Use<frmAbout>().Loaded()) << "Exit loaded the About box";
 }
 
 TEST_F(ReportWindow, ExitWithTheAboutBoxOpenEndsTheProgram) {
   form.Show();
   Native<QPushButton>(form.Command2)->click();
-  ASSERT_TRUE(app::Use<frmAbout>().Visible());
+  ASSERT_TRUE(tk::Use<frmAbout>().Visible());
   Native<QPushButton>(form.Command3)->click();
   EXPECT_EQ(tk::LoadedWindows(), 0);
 }
 
 TEST_F(ReportWindow, TheTitleBarCloseDoesWhatExitDoes) {
-  app::Use<Form1>().Show();
-  app::Use<Form1>().Hide();
+  tk::Use<Form1>().Show();
+  tk::Use<Form1>().Hide();
   form.Show();
   Native<QPushButton>(form.Command2)->click();
   tk::backend::NativeWindow(form)->close();
@@ -237,6 +220,7 @@ TEST_F(ReportWindow, TenThousandRefreshesDoNotGrowTheResidentMemory) {
   const long before = ResidentKilobytes();
   for (int i = 0; i < 10000; ++i) {
     drives.answers['e'] = {8, 512, i, 1};  // a line that changes every time
+    drives.calls.clear();                  // the fake's own record must not grow
     refresh->click();
     if (i % 1000 == 0) Pump();
   }

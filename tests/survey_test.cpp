@@ -1,4 +1,4 @@
-#include "report/survey.h"
+#include "survey/survey.h"
 
 #include <gtest/gtest.h>
 
@@ -8,44 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "scripted_query.h"
+
 namespace {
 
-using report::FreeSpaceCounters;
+using survey::FreeSpaceCounters;
 
-// A scripted query: answers for the drives it knows, fails for the rest, and
-// records every call with the counters it received.
-class ScriptedQuery {
- public:
-  struct Call {
-    std::string rootPath;
-    FreeSpaceCounters received;
-  };
-
-  void Answer(char letter, FreeSpaceCounters c) { answers_[letter] = c; }
-
-  report::FreeSpaceQuery Query() {
-    return [this](const std::string& root, std::int32_t& spc, std::int32_t& bps, std::int32_t& nfc,
-                  std::int32_t& tnc) -> std::int32_t {
-      calls.push_back({root, {spc, bps, nfc, tnc}});
-      const auto it = answers_.find(root.front());
-      if (it == answers_.end()) return 0;
-      spc = it->second.sectorsPerCluster;
-      bps = it->second.bytesPerSector;
-      nfc = it->second.freeClusters;
-      tnc = it->second.totalClusters;
-      return 1;
-    };
-  }
-
-  std::vector<Call> calls;
-
- private:
-  std::map<char, FreeSpaceCounters> answers_;
-};
+using testing_survey::ScriptedQuery;
 
 std::array<std::string, 9> Survey(ScriptedQuery& q) {
-  report::TextTable table;
-  report::SurveyDrives(q.Query(), table);
+  survey::TextTable table;
+  survey::SurveyDrives(q.Query(), table);
   return table.Texts();
 }
 
@@ -64,7 +37,7 @@ class SurveyOutcome : public testing::TestWithParam<SurveyCase> {};
 
 TEST_P(SurveyOutcome, EndsWithTheExpectedTexts) {
   ScriptedQuery q;
-  for (const auto& [letter, c] : GetParam().answers) q.Answer(letter, c);
+  for (const auto& [letter, c] : GetParam().answers) q.answers[letter] = c;
   EXPECT_EQ(Survey(q), GetParam().expected);
 }
 
@@ -122,8 +95,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Survey, CarriesCountersFromDriveToDriveAndQueriesInOrder) {
   ScriptedQuery q;
-  q.Answer('a', kFloppy);
-  q.Answer('c', {8, 512, 1000, 5000});
+  q.answers['a'] = kFloppy;
+  q.answers['c'] = {8, 512, 1000, 5000};
   Survey(q);
   ASSERT_EQ(q.calls.size(), 9u);
   const char* roots[] = {"a:\\", "b:\\", "c:\\", "d:\\", "e:\\", "f:\\", "g:\\", "h:\\", "i:\\"};
@@ -140,7 +113,7 @@ TEST(Survey, CarriesCountersFromDriveToDriveAndQueriesInOrder) {
 
 TEST(Survey, TwoSurveysInARowStartFromZeros) {
   ScriptedQuery q;
-  q.Answer('i', {8, 512, 1000, 1});
+  q.answers['i'] = {8, 512, 1000, 1};
   const Texts first = Survey(q);
   const Texts second = Survey(q);
   EXPECT_EQ(first, second);
@@ -152,8 +125,8 @@ TEST(Survey, TwoSurveysInARowStartFromZeros) {
 
 TEST(Survey, IgnoresTheQueryResult) {
   // A query that writes counters yet reports failure is still believed.
-  report::TextTable table;
-  report::SurveyDrives(
+  survey::TextTable table;
+  survey::SurveyDrives(
       [](const std::string& root, std::int32_t& spc, std::int32_t& bps, std::int32_t& nfc,
          std::int32_t&) -> std::int32_t {
         if (root == "c:\\") spc = 8, bps = 512, nfc = 1000;
@@ -178,27 +151,27 @@ TEST(Megabytes, ProductsBeyond32BitsCarryOnInDouble) {
       {{0, 512, 2048, 0}, 0.0},
   };
   for (const auto& c : cases) {
-    EXPECT_DOUBLE_EQ(report::Megabytes(c.counters), c.expected)
+    EXPECT_DOUBLE_EQ(survey::Megabytes(c.counters), c.expected)
         << c.counters.sectorsPerCluster << " x " << c.counters.bytesPerSector << " x "
         << c.counters.freeClusters;
   }
 }
 
 // A table whose owner fails on one write, as a window's label could.
-class FailingTable : public report::ResultTable {
+class FailingTable : public survey::ResultTable {
  public:
   std::string Read(int slot) const override { return inner.Read(slot); }
   void Replace(int slot, const std::string& text) override {
     if (slot == 4) throw std::runtime_error("caption write failed");
     inner.Replace(slot, text);
   }
-  report::TextTable inner;
+  survey::TextTable inner;
 };
 
 TEST(Survey, TableErrorsPassThroughAndEndTheRun) {
   int calls = 0;
   FailingTable table;
-  EXPECT_THROW(report::SurveyDrives([&](const std::string&, std::int32_t&, std::int32_t&,
+  EXPECT_THROW(survey::SurveyDrives([&](const std::string&, std::int32_t&, std::int32_t&,
                                         std::int32_t&, std::int32_t&) { return ++calls, 0; },
                                     table),
                std::runtime_error);
@@ -223,9 +196,9 @@ TEST(MarkUnavailable, MarksZerosOnAAndBAndEveryRepeat) {
       {{"", "", "", "x", "", "x", "", "", ""}, {"", NA, NA, "x", NA, NA, NA, NA, NA}},
   };
   for (const auto& c : cases) {
-    report::TextTable table;
+    survey::TextTable table;
     for (int s = 1; s <= 9; ++s) table.Replace(s, c.before[s - 1]);
-    report::MarkUnavailable(table);
+    survey::MarkUnavailable(table);
     EXPECT_EQ(table.Texts(), c.after);
   }
 }
@@ -239,9 +212,9 @@ TEST(MarkUnavailable, OutcomeHoldsForRandomTables) {
   for (int round = 0; round < 5000; ++round) {
     Texts before;
     for (auto& t : before) t = alphabet[random() % std::size(alphabet)];
-    report::TextTable table;
+    survey::TextTable table;
     for (int s = 1; s <= 9; ++s) table.Replace(s, before[s - 1]);
-    report::MarkUnavailable(table);
+    survey::MarkUnavailable(table);
     Texts expected;
     for (int k = 0; k < 9; ++k) {
       bool repeat = k < 2 && before[k] == "0.00MB";

@@ -23,8 +23,9 @@
 
 #include "about/frmabout.h"
 #include "about/registry.h"
-#include "app/toolkit.h"
-#include "app/toolkit_qt.h"
+#include "toolkit/testing.h"
+#include "toolkit/toolkit.h"
+#include "toolkit/toolkit_qt.h"
 #include "window_testing.h"
 
 namespace {

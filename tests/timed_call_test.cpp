@@ -9,8 +9,8 @@
 #include <mutex>
 #include <thread>
 
-#include "app/drivemap_posix.h"
-#include "app/timed_call_posix.h"
+#include "drives/drivemap_posix.h"
+#include "drives/timed_call_posix.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ class Gate {
 
 // Opens the gate and lets the stuck thread finish before the test ends.
 template <typename T>
-void Release(Gate& gate, const app::TimedCalls<T>& calls, const std::string& key) {
+void Release(Gate& gate, const drives::TimedCalls<T>& calls, const std::string& key) {
   gate.Open();
   const auto deadline = Clock::now() + 5s;
   while (calls.Busy(key) && Clock::now() < deadline) std::this_thread::sleep_for(1ms);
@@ -47,7 +47,7 @@ void Release(Gate& gate, const app::TimedCalls<T>& calls, const std::string& key
 }
 
 TEST(TimedCalls, ReturnsAnAnswerThatComesInTime) {
-  app::TimedCalls<int> calls;
+  drives::TimedCalls<int> calls;
   EXPECT_EQ(calls.Run(
                 "k", [] { return std::optional<int>(42); }, 2s),
             42);
@@ -61,7 +61,7 @@ TEST(TimedCalls, ReturnsAnAnswerThatComesInTime) {
 }
 
 TEST(TimedCalls, GivesUpOnABlockedCallAndRefusesToPileUp) {
-  app::TimedCalls<int> calls;
+  drives::TimedCalls<int> calls;
   auto gate = std::make_shared<Gate>();
   auto started = std::make_shared<std::atomic<int>>(0);
   const auto blocked = [gate, started] {
@@ -102,22 +102,22 @@ struct StuckNetwork {
   std::thread::id caller = std::this_thread::get_id();
   std::shared_ptr<std::atomic<bool>> localOnCaller = std::make_shared<std::atomic<bool>>(true);
 
-  app::StatFunction Function() {
+  drives::StatFunction Function() {
     return [gate = gate, calls = networkCalls, caller = caller,
-            local = localOnCaller](const std::string& path) -> std::optional<app::FsStats> {
+            local = localOnCaller](const std::string& path) -> std::optional<survey::FsStats> {
       if (path == "/mnt/nfs") {
         ++*calls;
         gate->Wait();
-        return app::FsStats{4096, 1 << 20, 1 << 19};
+        return survey::FsStats{4096, 1 << 20, 1 << 19};
       }
       if (std::this_thread::get_id() != caller) *local = false;
-      return app::FsStats{4096, 1 << 20, path == "/" ? 1u << 18 : 1u << 17};
+      return survey::FsStats{4096, 1 << 20, path == "/" ? 1u << 18 : 1u << 17};
     };
   }
 };
 
-app::MountSource FixedTable(const std::string& text) {
-  return {[] { return false; }, [text] { return app::DriveMapFromText(text); }};
+drives::MountSource FixedTable(const std::string& text) {
+  return {[] { return false; }, [text] { return drives::DriveMapFromText(text); }};
 }
 
 constexpr const char* kNetworkTable =
@@ -127,11 +127,11 @@ constexpr const char* kNetworkTable =
 
 TEST(NetworkQuery, ABlockedShareFailsInTimeAndTheSurveyGoesOn) {
   StuckNetwork stat;
-  app::DriveQuery query(FixedTable(kNetworkTable), stat.Function(), 100ms);
+  drives::DriveQuery query(FixedTable(kNetworkTable), stat.Function(), 100ms);
 
-  report::TextTable table;
+  survey::TextTable table;
   const auto begin = Clock::now();
-  report::SurveyDrives(
+  survey::SurveyDrives(
       [&](const std::string& root, std::int32_t& a, std::int32_t& b, std::int32_t& c,
           std::int32_t& d) { return query.Query(root.c_str(), a, b, c, d); },
       table);
@@ -162,7 +162,7 @@ TEST(NetworkQuery, ABlockedShareFailsInTimeAndTheSurveyGoesOn) {
 
 TEST(NetworkQuery, WaitsFiveSecondsByDefault) {
   StuckNetwork stat;
-  app::DriveQuery query(FixedTable(kNetworkTable), stat.Function());
+  drives::DriveQuery query(FixedTable(kNetworkTable), stat.Function());
   std::int32_t spc = 1, bps = 2, nfc = 3, tnc = 4;
   const auto begin = Clock::now();
   EXPECT_EQ(query.Query("d:\\", spc, bps, nfc, tnc), 0);

@@ -1,7 +1,7 @@
 // The toolkit layer on the real Qt backend: window states, single instances,
 // timers, unloading inside a handler, the end of the program and the
 // unhandled-error path.
-#include "app/toolkit.h"
+#include "toolkit/toolkit.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "app/toolkit_backend.h"
-#include "app/toolkit_qt.h"
-#include "app/windows.h"
+#include "toolkit/backend.h"
+#include "toolkit/references.h"
+#include "toolkit/testing.h"
+#include "toolkit/toolkit_qt.h"
 #include "window_testing.h"
 
 namespace {
@@ -119,16 +120,16 @@ TEST_F(Toolkit, UnloadRestoresTheDesignOnTheNextLoad) {
 struct Probe : TestWindow {};
 
 TEST_F(Toolkit, EachWindowClassHasOneInstanceMadeOnFirstUse) {
-  EXPECT_FALSE(app::Reference<Probe>());
-  Probe& first = app::Use<Probe>();
+  EXPECT_FALSE(tk::Reference<Probe>());
+  Probe& first = tk::Use<Probe>();
   EXPECT_FALSE(first.Loaded()) << "first use only creates the object";
   EXPECT_EQ(first.loads, 0);
   first.Show();
-  app::Use<Probe>().Show();
-  EXPECT_EQ(&app::Use<Probe>(), &first);
+  tk::Use<Probe>().Show();
+  EXPECT_EQ(&tk::Use<Probe>(), &first);
   EXPECT_EQ(first.loads, 1);
   first.Unload();
-  EXPECT_EQ(&app::Use<Probe>(), &first) << "the reference outlives the unload";
+  EXPECT_EQ(&tk::Use<Probe>(), &first) << "the reference outlives the unload";
 }
 
 TEST_F(Toolkit, TimersTickWhileHiddenAndStopOnUnload) {
@@ -237,7 +238,7 @@ TEST_F(Toolkit, GeometryIsInTwipsAtFifteenToAPixel) {
   EXPECT_EQ(native->size(), QSize(100, 60));
   EXPECT_EQ(native->findChild<QLabel*>("control0")->geometry(), QRect(1, 2, 50, 17));
   EXPECT_EQ(Button(2)->geometry(), QRect(41, 20, 40, 20));
-  EXPECT_EQ(tk::backend::Pixels(5654), 377);
+  EXPECT_EQ(tk::backend::LogicalPixels(5654), 377);
 }
 
 TEST_F(Toolkit, TabOrderFollowsTheTabIndexAndTheFirstButtonHoldsTheFocus) {
@@ -270,6 +271,43 @@ TEST(Services, ShellOfAMissingProgramRaisesFileNotFound) {
     EXPECT_EQ(e.code(), tk::kFileNotFound);
   }
   EXPECT_THROW(tk::Shell(""), tk::Error);
+}
+
+// What texts are drawn in under a scheme: system colours are resolved from
+// the scheme, and a system colour set beside a fixed one returns to its
+// default-scheme value only where the scheme leaves the pair unreadable.
+TEST(Colours, TextsKeepTheDesignsContrastUnderAnyScheme) {
+  const tk::Color dark = tk::Rgb(30, 30, 30), light = tk::Rgb(240, 240, 240);
+  const tk::Color yellow = tk::Rgb(255, 255, 0), grey = tk::Rgb(85, 85, 85);
+  struct Case {
+    const char* name;
+    tk::Color fore, back, schemeText, schemeWindow;
+    tk::Color wantFore, wantBack;
+  };
+  const Case cases[] = {
+      {"default scheme", tk::kWindowText, tk::kWhite, tk::kBlack, tk::kWhite, tk::kBlack,
+       tk::kWhite},
+      {"dark scheme, white label", tk::kWindowText, tk::kWhite, light, dark, tk::kBlack,
+       tk::kWhite},
+      {"high contrast, yellow text", tk::kWindowText, tk::kWhite, yellow, tk::kBlack, tk::kBlack,
+       tk::kWhite},
+      {"a readable scheme colour stays", tk::kWindowText, tk::kWhite, grey, tk::kWhite, grey,
+       tk::kWhite},
+      {"dark scheme, black text on the window", tk::kBlack, tk::kWindowBackground, light, dark,
+       tk::kBlack, tk::kWhite},
+      {"all the scheme's", tk::kWindowText, tk::kWindowBackground, light, dark, light, dark},
+      {"all fixed", tk::Rgb(0, 0, 192), tk::kWhite, light, dark, tk::Rgb(0, 0, 192), tk::kWhite},
+  };
+  for (const Case& c : cases) {
+    const auto scheme = [&](int index) {
+      return index == tk::kWindowText.systemIndex ? c.schemeText : c.schemeWindow;
+    };
+    const tk::TextColors got = tk::ReadableColors(c.fore, c.back, scheme);
+    EXPECT_EQ(got.fore, c.wantFore) << c.name;
+    EXPECT_EQ(got.back, c.wantBack) << c.name;
+  }
+  EXPECT_NEAR(tk::ContrastRatio(tk::kBlack, tk::kWhite), 21.0, 1e-9);
+  EXPECT_NEAR(tk::ContrastRatio(grey, tk::kWhite), 7.46, 0.01);
 }
 
 TEST(Services, FormatRaisesOnAnUnknownPattern) {

@@ -65,7 +65,7 @@ TEST(VersionResource, NamesTheCommittedIcon) {
     const std::filesystem::path path = m[1].str();
     EXPECT_TRUE(path.is_absolute()) << path;
     EXPECT_TRUE(std::filesystem::equivalent(
-        path, std::filesystem::path(TAMBERLODE_SOURCE_DIR) / "app/icon/tamberlode.ico"))
+        path, std::filesystem::path(TAMBERLODE_SOURCE_DIR) / "identity/icon/tamberlode.ico"))
         << path;
   }
   EXPECT_EQ(icons, 1);

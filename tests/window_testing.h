@@ -14,8 +14,8 @@
 #include <algorithm>
 #include <string>
 
-#include "app/toolkit.h"
-#include "app/toolkit_qt.h"
+#include "toolkit/toolkit.h"
+#include "toolkit/toolkit_qt.h"
 
 namespace testing_windows {
 
@@ -39,8 +39,9 @@ T* Native(const tk::Control& control) {
 }
 
 inline QRect Pixels(const tk::Rect& r) {
-  using tk::backend::Pixels;
-  return {Pixels(r.left), Pixels(r.top), Pixels(r.width), Pixels(r.height)};
+  using tk::backend::LogicalPixels;
+  return {LogicalPixels(r.left), LogicalPixels(r.top), LogicalPixels(r.width),
+          LogicalPixels(r.height)};
 }
 
 // A key press as the user makes it, shortcuts and access keys included.

@@ -48,7 +48,7 @@ struct PixelMap {
   int At(int x, int y) const { return pixels[static_cast<std::size_t>(y * width + x)]; }
 };
 
-// Reads the text format of app/icon/*.txt (see app/icon/README.md); throws
+// Reads the text format of identity/icon/*.txt (see identity/icon/README.md); throws
 // std::runtime_error naming the line on any mistake.
 PixelMap ParsePixelMap(std::string_view text);
 

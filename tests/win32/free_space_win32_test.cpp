@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/module1.h"
-#include "report/survey.h"
+#include "drives/module1.h"
+#include "survey/survey.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -103,17 +103,17 @@ TEST(FreeSpaceQuery, UnmappedLettersFailAndLeaveTheCountersAlone) {
 
 TEST(FreeSpaceQuery, SurveyOfTheMappedDrives) {
   const std::vector<std::string> expected = Split(Env("TAMBERLODE_WINE_SURVEY"), '|');
-  if (expected.size() != report::kDrives) {
+  if (expected.size() != survey::kDrives) {
     GTEST_SKIP() << "no expected survey given (run by scripts/wine-tests.sh)";
   }
-  report::TextTable table;
-  report::SurveyDrives(
+  survey::TextTable table;
+  survey::SurveyDrives(
       [](const std::string& root, std::int32_t& spc, std::int32_t& bps, std::int32_t& free,
          std::int32_t& total) {
         return Module1::GetDiskFreeSpaceA(root.c_str(), spc, bps, free, total);
       },
       table);
-  for (int slot = 1; slot <= report::kDrives; ++slot) {
+  for (int slot = 1; slot <= survey::kDrives; ++slot) {
     const std::string& want = expected[static_cast<std::size_t>(slot - 1)];
     if (want == "*") continue;
     EXPECT_EQ(table.Read(slot), want) << "drive " << static_cast<char>('A' + slot - 1);

@@ -1,7 +1,7 @@
 // The Win32 tests run with the backend started, as the program does.
 #include <gtest/gtest.h>
 
-#include "app/toolkit_backend.h"
+#include "toolkit/backend.h"
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);

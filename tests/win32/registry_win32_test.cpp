@@ -9,6 +9,7 @@
 
 #include "about/frmabout.h"
 #include "about/registry.h"
+#include "toolkit/testing.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The Win32 backend: native windows and controls made from the designs,
 // keys as in a dialog box, unloading inside a window's own handler, timers,
 // pictures and the services.
-#include "app/toolkit_win32.h"
+#include "toolkit/toolkit_win32.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "app/resources.h"
-#include "app/toolkit.h"
+#include "identity/icon.h"
+#include "notice/pictures.h"
+#include "toolkit/toolkit.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -25,7 +26,7 @@
 
 namespace {
 
-using tk::backend::Pixels;
+using tk::backend::DevicePixels;
 
 class TestForm final : public tk::Form {
  public:
@@ -52,8 +53,8 @@ class TestForm final : public tk::Form {
                         .font = tk::Font{.name = "Comic Sans MS", .points = 21.75, .underline = true},
                         .foreColor = tk::Rgb(0, 0, 192)}};
   tk::CommandButton other{*this, {.caption = "&Other", .rect = {120, 2400, 855, 255}, .tabIndex = 0}, &TestForm::OtherClick};
-  tk::PictureBox picture{*this, {.rect = {360, 1200, 3255, 375}, .tabIndex = 1, .picture = resources::BannerBmp(), .description = "the banner"}};
-  tk::PictureBox icon{*this, {.rect = {240, 1680, 480, 480}, .tabIndex = 3, .picture = resources::IconIco()}};
+  tk::PictureBox picture{*this, {.rect = {360, 1200, 3255, 375}, .tabIndex = 1, .picture = notice::BannerBmp(), .description = "the banner"}};
+  tk::PictureBox icon{*this, {.rect = {240, 1680, 480, 480}, .tabIndex = 3, .picture = identity::IconIco()}};
   tk::Timer timer{*this, {.interval = 0}, &TestForm::Tick};
   tk::Line grey{*this, {.x1 = 0, .y1 = 1140, .x2 = 3900, .y2 = 1140, .color = tk::Rgb(128, 128, 128), .width = 1}};
   tk::Line white{*this, {.x1 = 1950, .y1 = 1050, .x2 = 1950, .y2 = 1185, .color = tk::Rgb(255, 0, 0), .width = 2}};
@@ -83,7 +84,7 @@ HWND Hwnd(const tk::Form& form) { return static_cast<HWND>(tk::backend::NativeWi
 
 // The native child of `form` at design position `rect` (twips).
 HWND ChildAt(const tk::Form& form, const tk::Rect& rect) {
-  POINT point{Pixels(rect.left) + 1, Pixels(rect.top) + 1};
+  POINT point{DevicePixels(rect.left) + 1, DevicePixels(rect.top) + 1};
   return ChildWindowFromPointEx(Hwnd(form), point, CWP_ALL);
 }
 
@@ -139,12 +140,12 @@ TEST_F(Win32Backend, FramesHoldTheDesignClientArea) {
     EXPECT_TRUE(IsWindowVisible(hwnd));
     RECT client;
     GetClientRect(hwnd, &client);
-    EXPECT_EQ(client.right, Pixels(3900));
-    EXPECT_EQ(client.bottom, Pixels(2745));
+    EXPECT_EQ(client.right, DevicePixels(3900));
+    EXPECT_EQ(client.bottom, DevicePixels(2745));
     POINT origin{0, 0};
     ClientToScreen(hwnd, &origin);
-    EXPECT_EQ(origin.x, Pixels(225));
-    EXPECT_EQ(origin.y, Pixels(510));
+    EXPECT_EQ(origin.x, DevicePixels(225));
+    EXPECT_EQ(origin.y, DevicePixels(510));
     const DWORD style = static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE));
     const DWORD exStyle = static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE));
     EXPECT_EQ(style & c.wanted, c.wanted);
@@ -189,10 +190,10 @@ TEST_F(Win32Backend, ControlsAreNativeAtTheirDesignPlaces) {
     const DWORD mask = c.styleMask & ~static_cast<DWORD>(BS_DEFPUSHBUTTON);
     EXPECT_EQ(style & mask, c.style & mask) << c.name;
     const RECT rect = ClientRectOf(child);
-    EXPECT_EQ(rect.left, Pixels(c.rect.left)) << c.name;
-    EXPECT_EQ(rect.top, Pixels(c.rect.top)) << c.name;
-    EXPECT_EQ(rect.right - rect.left, Pixels(c.rect.width)) << c.name;
-    EXPECT_EQ(rect.bottom - rect.top, Pixels(c.rect.height)) << c.name;
+    EXPECT_EQ(rect.left, DevicePixels(c.rect.left)) << c.name;
+    EXPECT_EQ(rect.top, DevicePixels(c.rect.top)) << c.name;
+    EXPECT_EQ(rect.right - rect.left, DevicePixels(c.rect.width)) << c.name;
+    EXPECT_EQ(rect.bottom - rect.top, DevicePixels(c.rect.height)) << c.name;
   }
 }
 
@@ -410,7 +411,7 @@ std::vector<COLORREF> Render(HWND hwnd, int width, int height) {
 TEST_F(Win32Backend, PictureBoxesDrawTheBmpUnscaledAndClipped) {
   TestForm form;
   form.Show();
-  const tk::Picture bmp = resources::BannerBmp();
+  const tk::Picture bmp = notice::BannerBmp();
   const auto read32 = [&](std::size_t at) {
     return static_cast<std::int32_t>(bmp[at] | bmp[at + 1] << 8 | bmp[at + 2] << 16 |
                                      bmp[at + 3] << 24);
@@ -424,7 +425,7 @@ TEST_F(Win32Backend, PictureBoxesDrawTheBmpUnscaledAndClipped) {
     return RGB(bmp[at + 2], bmp[at + 1], bmp[at]);
   };
   const tk::Rect rect = form.picture.design().rect;
-  const int width = Pixels(rect.width), height = Pixels(rect.height);
+  const int width = DevicePixels(rect.width), height = DevicePixels(rect.height);
   const std::vector<COLORREF> pixels = Render(ChildAt(form, rect), width, height);
   int compared = 0, coloured = 0;
   for (int y = 0; y < std::min(height, bmpHeight); ++y) {
@@ -476,7 +477,7 @@ TEST_F(Win32Backend, IconPictureBoxDrawsThe32PixelImage) {
   TestForm form;
   form.Show();
   const tk::Rect rect = form.icon.design().rect;
-  const int size = Pixels(rect.width);
+  const int size = DevicePixels(rect.width);
   const std::vector<COLORREF> pixels = Render(ChildAt(form, rect), size, size);
   const COLORREF background = GetSysColor(COLOR_WINDOW);
   int inside = 0, outside = 0;
@@ -499,10 +500,11 @@ TEST_F(Win32Backend, LinesArePaintedInCreationOrder) {
   const auto at = [&](int x, int y) {
     return pixels[static_cast<std::size_t>(y * client.right + x)];
   };
-  EXPECT_EQ(at(Pixels(300), Pixels(1140)), RGB(128, 128, 128));
+  EXPECT_EQ(at(DevicePixels(300), DevicePixels(1140)), RGB(128, 128, 128));
   // The red line, made after the grey one, lies over it where they cross.
-  EXPECT_EQ(at(Pixels(1950), Pixels(1140)), RGB(255, 0, 0));
-  EXPECT_EQ(at(Pixels(300), Pixels(900)), RGB(255, 255, 255)) << "white window background";
+  EXPECT_EQ(at(DevicePixels(1950), DevicePixels(1140)), RGB(255, 0, 0));
+  EXPECT_EQ(at(DevicePixels(300), DevicePixels(900)), RGB(255, 255, 255))
+      << "white window background";
 }
 
 class Win32Services : public testing::Test {

@@ -1,0 +1,19 @@
+// The program's one platform declaration: the free-space query the drive
+// survey asks. Windows answers it with kernel32's GetDiskFreeSpaceA (bound on
+// first call); Linux answers it from the mounted volumes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace Module1 {
+
+// Root path "a:\" to "i:\" and the four counters by reference; non-zero on
+// success. On failure the counters are left exactly as they came in. It is
+// a survey::FreeSpaceQuery as it stands: the report window and survey_cli
+// both hand it to the survey.
+std::int32_t GetDiskFreeSpaceA(const std::string& rootPathName, std::int32_t& sectorsPerCluster,
+                               std::int32_t& bytesPerSector, std::int32_t& numberOfFreeClusters,
+                               std::int32_t& totalNumberOfClusters);
+
+}  // namespace Module1

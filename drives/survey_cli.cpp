@@ -1,0 +1,18 @@
+// Prints the survey of this machine, one drive a line, with the volume
+// behind each letter where the platform names one.
+#include <cstdio>
+
+#include "drives/module1.h"
+#include "drives/volumes.h"
+#include "survey/survey.h"
+
+int main() {
+  survey::TextTable table;
+  survey::SurveyDrives(Module1::GetDiskFreeSpaceA, table);
+  for (int slot = 1; slot <= survey::kDrives; ++slot) {
+    const std::string volume = drives::DriveVolume(slot);
+    std::printf("Number of Free Megabytes on %s %s%s%s\n",
+                std::string(survey::kDriveTable[slot - 1].letter).c_str(), table.Read(slot).c_str(),
+                volume.empty() ? "" : "\t", volume.c_str());
+  }
+}

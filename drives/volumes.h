@@ -1,0 +1,13 @@
+// What stands behind each drive letter, for the report window's tooltips.
+#pragma once
+
+#include <string>
+
+namespace drives {
+
+// The volume behind slot 1 (A:) to 9 (I:) as of the most recent read of the
+// drive map, e.g. "/media/usb (/dev/sdb1)", or "No volume has the letter D:".
+// Empty where the platform has nothing to add (Windows).
+std::string DriveVolume(int slot);
+
+}  // namespace drives

@@ -1,0 +1,351 @@
+// The platform-independent half of the toolkit layer: window states, status
+// checks, event dispatch and the unhandled-error path.
+#include "toolkit/toolkit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <exception>
+
+#include "format/format.h"
+#include "identity/identity.h"
+#include "toolkit/backend.h"
+#include "toolkit/testing.h"
+
+namespace tk {
+namespace {
+
+std::vector<Form*> loadedForms;
+std::optional<std::pair<std::string, int>> injectedFailure;
+testing::MessageBoxHook messageBoxHook;
+
+void DefaultUnhandledError(const Error& error) {
+  MsgBox(DescribeError(error));
+  backend::Quit(error.code() != 0 ? error.code() : 1);
+}
+UnhandledErrorHandler unhandledError = DefaultUnhandledError;
+
+void CheckStatus(int status, const char* interface, const char* operation) {
+  if (injectedFailure && injectedFailure->first == operation) {
+    status = injectedFailure->second;
+    injectedFailure.reset();
+  }
+  if (status != 0) throw Error(status, interface, operation);
+}
+
+// The native object's status for a property set, or 0 where there is none
+// (not loaded): the check runs either way, so an injected failure fires in
+// both states.
+template <class Peer, class Call>
+int StatusOf(Peer* peer, Call call) {
+  return peer != nullptr ? call(*peer) : 0;
+}
+
+}  // namespace
+
+Error::Error(int code, std::string interface, std::string operation)
+    : std::runtime_error("run-time error " + std::to_string(code) + " in " + interface + "." +
+                         operation),
+      code_(code),
+      interface_(std::move(interface)),
+      operation_(std::move(operation)) {}
+
+std::string DescribeError(const Error& error) {
+  std::string text;
+  switch (error.code()) {
+    case kInvalidCall:
+      text = "Invalid procedure call or argument";
+      break;
+    case kFileNotFound:
+      text = "File not found";
+      break;
+    case kInvalidProperty:
+      text = "Invalid property value";
+      break;
+    case kBackendFailure:
+      text = "Out of memory";
+      break;
+    default:
+      text = "Internal error";
+      break;
+  }
+  return "Run-time error '" + std::to_string(error.code()) + "':\n\n" + text + "\n\n(" +
+         error.interface() + "." + error.operation() + ")";
+}
+
+Font DefaultFont() { return {"MS Sans Serif", 8.25, 400, false, false, 0}; }
+
+// ---- Colours ---------------------------------------------------------------
+
+namespace {
+
+double Luminance(const Color& c) {
+  const auto linear = [](std::uint8_t value) {
+    const double v = value / 255.0;
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * linear(c.red) + 0.7152 * linear(c.green) + 0.0722 * linear(c.blue);
+}
+
+// What the default scheme gives the system colours the layer names.
+std::optional<Color> DefaultSchemeColor(int systemIndex) {
+  if (systemIndex == kWindowBackground.systemIndex) return kWhite;
+  if (systemIndex == kWindowText.systemIndex) return kBlack;
+  return std::nullopt;
+}
+
+// The least contrast at which normal-sized text still reads well.
+constexpr double kReadable = 4.5;
+
+}  // namespace
+
+double ContrastRatio(const Color& a, const Color& b) {
+  const double la = Luminance(a), lb = Luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+TextColors ReadableColors(const Color& fore, const Color& back,
+                          const std::function<Color(int systemIndex)>& system) {
+  const auto resolve = [&](const Color& c) {
+    return c.kind == Color::Kind::System ? system(c.systemIndex) : c;
+  };
+  TextColors colors{resolve(fore), resolve(back)};
+  const bool foreFollows = fore.kind == Color::Kind::System;
+  if (foreFollows == (back.kind == Color::Kind::System)) return colors;
+  const std::optional<Color> designed =
+      DefaultSchemeColor(foreFollows ? fore.systemIndex : back.systemIndex);
+  if (!designed) return colors;
+  Color& follows = foreFollows ? colors.fore : colors.back;
+  const Color& fixed = foreFollows ? colors.back : colors.fore;
+  if (ContrastRatio(follows, fixed) < std::min(kReadable, ContrastRatio(*designed, fixed))) {
+    follows = *designed;
+  }
+  return colors;
+}
+
+// ---- Control ---------------------------------------------------------------
+
+Control::Control(Form& owner) : owner_(owner) { owner.controls_.push_back(this); }
+// Members die before their window's base: leave its list on the way, taking
+// the native control along.
+Control::~Control() { std::erase(owner_.controls_, this); }
+
+void Control::Check(int status, const char* interface, const char* operation) const {
+  CheckStatus(status, interface, operation);
+}
+
+Label::Label(Form& owner, Design design) : Control(owner), design_(std::move(design)) {
+  ResetToDesign();
+}
+void Label::ResetToDesign() {
+  caption_ = design_.caption;
+  visible_ = design_.visible;
+  toolTip_.clear();
+}
+std::string Label::Caption() const {
+  Check(0, "Label", "Caption");
+  return caption_;
+}
+void Label::SetCaption(std::string_view caption) {
+  Check(StatusOf(peer(), [&](auto& native) { return native.SetCaption(caption); }), "Label",
+        "Caption");
+  caption_ = caption;
+}
+void Label::SetVisible(bool visible) {
+  Check(StatusOf(peer(), [&](auto& native) { return native.SetVisible(visible); }), "Label",
+        "Visible");
+  visible_ = visible;
+}
+void Label::SetToolTip(std::string_view text) {
+  if (peer()) Check(peer()->SetToolTip(text), "Label", "ToolTipText");
+  toolTip_ = text;
+}
+std::unique_ptr<backend::ControlPeer> Label::CreatePeer(backend::WindowPeer& window) {
+  return window.CreateLabel(*this);
+}
+
+CommandButton::CommandButton(Form& owner, Design design, std::function<void()> click)
+    : Control(owner), design_(std::move(design)), click_(std::move(click)) {
+  ResetToDesign();
+}
+void CommandButton::ResetToDesign() { visible_ = design_.visible; }
+void CommandButton::SetVisible(bool visible) {
+  Check(StatusOf(peer(), [&](auto& native) { return native.SetVisible(visible); }), "CommandButton",
+        "Visible");
+  visible_ = visible;
+}
+void CommandButton::Press() {
+  if (click_) Dispatch(owner(), click_);
+}
+std::unique_ptr<backend::ControlPeer> CommandButton::CreatePeer(backend::WindowPeer& window) {
+  return window.CreateButton(*this);
+}
+
+Timer::Timer(Form& owner, Design design, std::function<void()> tick)
+    : Control(owner), design_(design), tick_(std::move(tick)) {
+  ResetToDesign();
+}
+void Timer::ResetToDesign() { interval_ = design_.interval; }
+void Timer::SetInterval(int milliseconds) {
+  if (milliseconds < 0) Check(kInvalidProperty, "Timer", "Interval");
+  const int ticking = design_.enabled ? milliseconds : 0;
+  Check(StatusOf(peer(), [&](auto& native) { return native.SetInterval(ticking); }), "Timer",
+        "Interval");
+  interval_ = milliseconds;
+}
+void Timer::Tick() {
+  if (tick_) Dispatch(owner(), tick_);
+}
+std::unique_ptr<backend::ControlPeer> Timer::CreatePeer(backend::WindowPeer& window) {
+  return window.CreateTimer(*this);
+}
+
+PictureBox::PictureBox(Form& owner, Design design) : Control(owner), design_(design) {}
+std::unique_ptr<backend::ControlPeer> PictureBox::CreatePeer(backend::WindowPeer& window) {
+  return window.CreatePicture(*this);
+}
+
+Line::Line(Form& owner, Design design) : Control(owner), design_(design) {}
+std::unique_ptr<backend::ControlPeer> Line::CreatePeer(backend::WindowPeer& window) {
+  return window.CreateLine(*this);
+}
+
+// ---- Form ------------------------------------------------------------------
+
+Form::Form(Design design) : design_(std::move(design)), caption_(design_.caption) {}
+
+Form::~Form() {
+  // A window still loaded when its object goes (only in tests) loses its
+  // native window with it.
+  if (Loaded()) {
+    // The controls, members of the derived class, are gone already.
+    window_.reset();
+    std::erase(loadedForms, this);
+  }
+}
+
+void Form::Check(int status, const char* operation) const {
+  CheckStatus(status, "Form", operation);
+}
+
+bool Form::Visible() const { return window_ && window_->Visible(); }
+
+void Form::SetCaption(std::string_view caption) {
+  Check(StatusOf(window_.get(), [&](auto& native) { return native.SetCaption(caption); }),
+        "Caption");
+  caption_ = caption;
+}
+
+void Form::Load() {
+  if (Loaded()) return;
+  caption_ = design_.caption;
+  for (Control* control : controls_) control->ResetToDesign();
+  auto window = backend::CreateWindow(*this);
+  Check(window ? 0 : kBackendFailure, "Load");
+  window_ = std::move(window);
+  loadedForms.push_back(this);
+  for (Control* control : controls_) {
+    control->peer_ = control->CreatePeer(*window_);
+    Check(control->peer_ ? 0 : kBackendFailure, "Load");
+  }
+  Check(window_->FinishLoad(), "Load");
+  Form_Load();
+}
+
+void Form::Show() {
+  Load();
+  // Form_Load may have unloaded the window again.
+  if (window_) Check(window_->Show(), "Show");
+}
+
+void Form::Hide() {
+  Load();
+  if (window_) Check(window_->Hide(), "Hide");
+}
+
+void Form::Unload() {
+  if (!Loaded()) return;
+  for (Control* control : controls_) control->peer_.reset();
+  window_.reset();
+  std::erase(loadedForms, this);
+  if (loadedForms.empty()) backend::Quit(0);
+}
+
+// ---- Dispatch and errors ---------------------------------------------------
+
+void Dispatch(Form&, const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const Error& error) {
+    unhandledError(error);
+  } catch (const std::exception& error) {
+    unhandledError(Error(kInternalError, "Program", error.what()));
+  }
+}
+
+UnhandledErrorHandler SetUnhandledErrorHandler(UnhandledErrorHandler handler) {
+  auto previous = std::move(unhandledError);
+  unhandledError = handler ? std::move(handler) : DefaultUnhandledError;
+  return previous;
+}
+
+int LoadedWindows() { return static_cast<int>(loadedForms.size()); }
+
+int Run(int argc, char** argv, const std::function<void()>& startUp) {
+  if (const int status = backend::Start(argc, argv); status != 0) return status;
+  bool started = false;
+  try {
+    startUp();
+    started = true;
+  } catch (const Error& error) {
+    unhandledError(error);
+  }
+  const int status = started && !loadedForms.empty() ? backend::RunLoop() : (started ? 0 : 1);
+  // After an unhandled error the loop ends with windows still loaded.
+  while (!loadedForms.empty()) loadedForms.back()->Unload();
+  backend::Stop();
+  return status;
+}
+
+// ---- Services --------------------------------------------------------------
+
+void MsgBox(std::string_view prompt) {
+  if (messageBoxHook) {
+    messageBoxHook(std::string(prompt));
+    return;
+  }
+  backend::MessageBox(std::string(prompt));
+}
+
+void Shell(const std::string& programPath) {
+  CheckStatus(programPath.empty() ? kInvalidCall : backend::Launch(programPath), "Interaction",
+              "Shell");
+}
+
+std::string Dir(const std::string& path) { return backend::FileName(path); }
+
+std::string Format(double value, std::string_view pattern) {
+  auto text = format::Format(value, pattern);
+  CheckStatus(text ? 0 : kInvalidCall, "Strings", "Format");
+  return *text;
+}
+
+double Val(std::string_view text) { return format::Val(text); }
+std::string Str(double value) { return format::Str(value); }
+
+AppProperties App() {
+  return {std::string(identity::kTitle), identity::kMajor, identity::kMinor, identity::kRevision};
+}
+
+namespace testing {
+void FailNext(std::string_view operation, int code) {
+  injectedFailure.emplace(std::string(operation), code);
+}
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
+  auto previous = std::move(messageBoxHook);
+  messageBoxHook = std::move(hook);
+  return previous;
+}
+}  // namespace testing
+
+}  // namespace tk

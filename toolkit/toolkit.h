@@ -1,0 +1,364 @@
+// Our window toolkit layer: the windows, controls and services the program's
+// windows are written against. A backend (toolkit_qt.cpp on Linux,
+// toolkit_win32.cpp on Windows) makes the native windows; this header names
+// neither.
+//
+// Statuses: every operation that can fail checks its backend's status right
+// after the call and throws tk::Error when it is not 0. The exception leaves
+// the running handler at once, RAII releases what it holds, and the event
+// dispatch hands it to the unhandled-error handler.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tk {
+
+// Codes of the run-time errors the layer raises.
+enum ErrorCode : int {
+  kInvalidCall = 5,  // invalid procedure call or argument
+  kFileNotFound = 53,
+  kInvalidProperty = 380,  // the backend refused a property value
+  kBackendFailure = 7,     // the native toolkit failed (out of resources)
+  kInternalError = 51,
+};
+
+// A failing status: the error's code, and the interface and operation that
+// reported it.
+class Error : public std::runtime_error {
+ public:
+  Error(int code, std::string interface, std::string operation);
+  int code() const { return code_; }
+  const std::string& interface() const { return interface_; }
+  const std::string& operation() const { return operation_; }
+
+ private:
+  int code_;
+  std::string interface_;
+  std::string operation_;
+};
+
+// Fixed colours by red, green and blue; system colours by index (5 window
+// background, 8 window text), which follow the user's scheme.
+struct Color {
+  enum class Kind : std::uint8_t { Rgb, System };
+  Kind kind = Kind::Rgb;
+  std::uint8_t red = 0, green = 0, blue = 0;
+  int systemIndex = 0;
+  friend bool operator==(const Color&, const Color&) = default;
+};
+constexpr Color Rgb(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+  return {Color::Kind::Rgb, r, g, b, 0};
+}
+constexpr Color SystemColor(int index) { return {Color::Kind::System, 0, 0, 0, index}; }
+inline constexpr Color kWhite = Rgb(255, 255, 255);
+inline constexpr Color kBlack = Rgb(0, 0, 0);
+inline constexpr Color kWindowBackground = SystemColor(5);
+inline constexpr Color kWindowText = SystemColor(8);
+
+// The contrast of two fixed colours as accessibility guidelines measure it:
+// from 1 (the same) to 21 (black and white).
+double ContrastRatio(const Color& a, const Color& b);
+
+// The colours a text is drawn in: `fore` on `back`, with the system colours
+// among them resolved by `system`. A design that puts a system colour beside a
+// fixed one was made under the default scheme, black window text on a white
+// window. Where the user's scheme leaves such a pair below 4.5:1 (and below
+// what the default scheme gives it), the system colour takes its default
+// scheme value, so the text keeps the design's contrast. Pairs that are all
+// fixed or all the scheme's, and the default scheme itself, stay as they are.
+struct TextColors {
+  Color fore, back;
+};
+TextColors ReadableColors(const Color& fore, const Color& back,
+                          const std::function<Color(int systemIndex)>& system);
+
+struct Font {
+  std::string name{};
+  double points = 0;
+  int weight = 400;
+  bool italic = false;
+  bool underline = false;
+  int charset = 0;
+  friend bool operator==(const Font&, const Font&) = default;
+};
+// What a control uses when its design sets no font of its own.
+Font DefaultFont();
+
+enum class Alignment { Left, Right, Center };
+
+// A picture as the bytes of a complete BMP or ICO file.
+using Picture = std::span<const unsigned char>;
+
+// Design rectangles and points are in twips (1/1440 inch, 15 to a pixel at
+// 96 dots per inch) from the top-left corner of the window's client area.
+struct Rect {
+  int left = 0, top = 0, width = 0, height = 0;
+};
+
+class Form;
+namespace backend {
+class WindowPeer;
+class ControlPeer;
+}  // namespace backend
+
+// Base of every control: its window registers it in declaration order, and
+// the native control exists only while the window is loaded.
+class Control {
+ public:
+  Control(const Control&) = delete;
+  Control& operator=(const Control&) = delete;
+  virtual ~Control();
+
+  Form& owner() const { return owner_; }
+  backend::ControlPeer* peer() const { return peer_.get(); }
+
+ protected:
+  explicit Control(Form& owner);
+  // Throws tk::Error when `status` is not 0.
+  void Check(int status, const char* interface, const char* operation) const;
+
+ private:
+  friend class Form;
+  virtual void ResetToDesign() = 0;
+  virtual std::unique_ptr<backend::ControlPeer> CreatePeer(backend::WindowPeer& window) = 0;
+
+  Form& owner_;
+  std::unique_ptr<backend::ControlPeer> peer_;
+};
+
+class Label final : public Control {
+ public:
+  struct Design {
+    std::string caption{};
+    Rect rect{};
+    int tabIndex = 0;
+    Alignment alignment = Alignment::Left;
+    bool wordWrap = true;  // labels wrap at word boundaries within their box
+    std::optional<Font> font{};
+    Color foreColor = kWindowText;
+    Color backColor = kWhite;
+    bool visible = true;
+  };
+  Label(Form& owner, Design design);
+
+  std::string Caption() const;
+  void SetCaption(std::string_view caption);
+  bool Visible() const { return visible_; }
+  void SetVisible(bool visible);
+  // Hover text; an extension of ours, used on Linux to name the volume
+  // behind a drive letter.
+  void SetToolTip(std::string_view text);
+  std::string ToolTip() const { return toolTip_; }
+  const Design& design() const { return design_; }
+
+ private:
+  void ResetToDesign() override;
+  std::unique_ptr<backend::ControlPeer> CreatePeer(backend::WindowPeer& window) override;
+
+  Design design_;
+  std::string caption_;
+  std::string toolTip_;
+  bool visible_ = true;
+};
+
+class CommandButton final : public Control {
+ public:
+  struct Design {
+    std::string caption{};  // "&" marks the access key
+    Rect rect{};
+    int tabIndex = 0;
+    bool isDefault = false;  // pressed by Enter unless another button has the focus
+    bool cancel = false;     // pressed by Esc
+    bool visible = true;
+    std::optional<Font> font{};
+  };
+  template <class Window>
+  CommandButton(Window& owner, Design design, void (Window::*click)())
+      : CommandButton(static_cast<Form&>(owner), std::move(design),
+                      [&owner, click] { (owner.*click)(); }) {}
+  CommandButton(Form& owner, Design design, std::function<void()> click);
+
+  std::string Caption() const { return design_.caption; }
+  bool Visible() const { return visible_; }
+  void SetVisible(bool visible);
+  // Runs the Click handler as a press of the button would.
+  void Press();
+  const Design& design() const { return design_; }
+
+ private:
+  void ResetToDesign() override;
+  std::unique_ptr<backend::ControlPeer> CreatePeer(backend::WindowPeer& window) override;
+
+  Design design_;
+  std::function<void()> click_;
+  bool visible_ = true;
+};
+
+class Timer final : public Control {
+ public:
+  struct Design {
+    int interval = 0;  // milliseconds; 0 never ticks
+    bool enabled = true;
+  };
+  template <class Window>
+  Timer(Window& owner, Design design, void (Window::*tick)())
+      : Timer(static_cast<Form&>(owner), design, [&owner, tick] { (owner.*tick)(); }) {}
+  Timer(Form& owner, Design design, std::function<void()> tick = {});
+
+  int Interval() const { return interval_; }
+  void SetInterval(int milliseconds);
+  // Runs the tick handler once, as the timer would.
+  void Tick();
+
+ private:
+  void ResetToDesign() override;
+  std::unique_ptr<backend::ControlPeer> CreatePeer(backend::WindowPeer& window) override;
+
+  Design design_;
+  std::function<void()> tick_;
+  int interval_ = 0;
+};
+
+class PictureBox final : public Control {
+ public:
+  struct Design {
+    Rect rect{};
+    int tabIndex = 0;
+    Picture picture{};  // drawn unscaled from the top-left, clipped to the box
+    Color backColor = kWindowBackground;
+    Color foreColor = kWindowText;
+    bool border = false;
+    std::string description{};  // what the picture shows, in words: its name for screen readers
+  };
+  PictureBox(Form& owner, Design design);
+  const Design& design() const { return design_; }
+
+ private:
+  void ResetToDesign() override {}
+  std::unique_ptr<backend::ControlPeer> CreatePeer(backend::WindowPeer& window) override;
+
+  Design design_;
+};
+
+class Line final : public Control {
+ public:
+  struct Design {
+    int x1 = 0, y1 = 0, x2 = 0, y2 = 0;  // twips
+    Color color = kBlack;
+    int width = 1;  // pixels
+  };
+  Line(Form& owner, Design design);
+  const Design& design() const { return design_; }
+
+ private:
+  void ResetToDesign() override {}
+  std::unique_ptr<backend::ControlPeer> CreatePeer(backend::WindowPeer& window) override;
+
+  Design design_;
+};
+
+enum class Frame {
+  Sizable,      // resizable border, control menu, minimise, maximise, close; task-bar entry
+  FixedDialog,  // not resizable, no minimise or maximise
+};
+
+// One window class. A window object is created, then loaded (native window
+// and controls exist, Form_Load has run), visible or hidden, and unloaded
+// back to created; the object itself outlives every unload.
+class Form {
+ public:
+  struct Design {
+    std::string caption{};
+    Color backColor = kWhite;
+    int clientWidth = 0, clientHeight = 0;  // twips
+    Frame frame = Frame::Sizable;
+    int left = 0, top = 0;  // where the design puts the client area on screen, twips
+    bool icon = true;       // shows the program icon
+  };
+
+  explicit Form(Design design);
+  Form(const Form&) = delete;
+  Form& operator=(const Form&) = delete;
+  virtual ~Form();
+
+  // Loads the window if it is not loaded (Form_Load runs before it is on
+  // screen) and shows it; a visible window comes to the front. Modeless,
+  // no owner.
+  void Show();
+  // Off screen, still loaded (loads a window that is not); timers go on.
+  void Hide();
+  // Destroys the native window and controls and stops the timers; the object
+  // stays. Safe inside the window's own handlers, which then go on. A window
+  // that is not loaded is left alone.
+  void Unload();
+
+  bool Loaded() const { return window_ != nullptr; }
+  bool Visible() const;
+  std::string Caption() const { return caption_; }
+  void SetCaption(std::string_view caption);
+  const Design& design() const { return design_; }
+  const std::vector<Control*>& controls() const { return controls_; }
+  backend::WindowPeer* peer() const { return window_.get(); }
+
+  // The window system asks the window to close (title-bar close box, system
+  // menu). Unloads the window unless a window class says otherwise.
+  virtual void Form_Close() { Unload(); }
+
+ protected:
+  virtual void Form_Load() {}
+  void Check(int status, const char* operation) const;
+
+ private:
+  friend class Control;
+  void Load();
+
+  Design design_;
+  std::string caption_;
+  std::vector<Control*> controls_;
+  std::unique_ptr<backend::WindowPeer> window_;
+};
+
+// Runs an event handler of `form`: a tk::Error (or any other exception) that
+// leaves it goes to the unhandled-error handler. Backends route every event
+// through here.
+void Dispatch(Form& form, const std::function<void()>& handler);
+
+// The unhandled-error handler: by default a message box naming the error and
+// the operation, then the program ends with the error's code as exit status.
+// Tests replace it.
+using UnhandledErrorHandler = std::function<void(const Error&)>;
+UnhandledErrorHandler SetUnhandledErrorHandler(UnhandledErrorHandler handler);
+std::string DescribeError(const Error& error);
+
+// How many windows are loaded; the program ends when this falls to 0.
+int LoadedWindows();
+
+// Starts the toolkit (a clear line on stderr and a non-zero status where
+// there is no display), runs `startUp` (which shows the start-up window) and
+// then the event loop until no window is loaded. Returns the exit status.
+int Run(int argc, char** argv, const std::function<void()>& startUp);
+
+// Services.
+void MsgBox(std::string_view prompt);        // OK only, no icon; modal
+void Shell(const std::string& programPath);  // normal window with focus; throws on failure
+std::string Dir(const std::string& path);    // file name if a normal file exists, else ""
+std::string Format(double value, std::string_view pattern);  // "0.00" or "0"
+double Val(std::string_view text);
+std::string Str(double value);
+
+// Application properties.
+struct AppProperties {
+  std::string title;
+  std::int16_t major, minor, revision;
+};
+AppProperties App();
+
+}  // namespace tk
