@@ -133,6 +133,9 @@ Control::~Control() { std::erase(owner_.controls_, this); }
 void Control::Check(int status, const char* interface, const char* operation) const {
   CheckStatus(status, interface, operation);
 }
+void Control::Fire(const std::function<void()>& handler) {
+  if (handler) Dispatch(owner_, handler);
+}
 
 Label::Label(Form& owner, Design design) : Control(owner), design_(std::move(design)) {
   ResetToDesign();
@@ -160,9 +163,6 @@ void Label::SetToolTip(std::string_view text) {
   if (peer()) Check(peer()->SetToolTip(text), "Label", "ToolTipText");
   toolTip_ = text;
 }
-std::unique_ptr<backend::ControlPeer> Label::CreatePeer(backend::WindowPeer& window) {
-  return window.CreateLabel(*this);
-}
 
 CommandButton::CommandButton(Form& owner, Design design, std::function<void()> click)
     : Control(owner), design_(std::move(design)), click_(std::move(click)) {
@@ -174,12 +174,7 @@ void CommandButton::SetVisible(bool visible) {
         "Visible");
   visible_ = visible;
 }
-void CommandButton::Press() {
-  if (click_) Dispatch(owner(), click_);
-}
-std::unique_ptr<backend::ControlPeer> CommandButton::CreatePeer(backend::WindowPeer& window) {
-  return window.CreateButton(*this);
-}
+void CommandButton::Press() { Fire(click_); }
 
 Timer::Timer(Form& owner, Design design, std::function<void()> tick)
     : Control(owner), design_(design), tick_(std::move(tick)) {
@@ -193,19 +188,26 @@ void Timer::SetInterval(int milliseconds) {
         "Interval");
   interval_ = milliseconds;
 }
-void Timer::Tick() {
-  if (tick_) Dispatch(owner(), tick_);
+void Timer::Tick() { Fire(tick_); }
+
+PictureBox::PictureBox(Form& owner, Design design) : Control(owner), design_(design) {}
+
+Line::Line(Form& owner, Design design) : Control(owner), design_(design) {}
+
+// ---- Native controls: each asks its window's backend for its own kind ----
+
+std::unique_ptr<backend::ControlPeer> Label::CreatePeer(backend::WindowPeer& window) {
+  return window.CreateLabel(*this);
+}
+std::unique_ptr<backend::ControlPeer> CommandButton::CreatePeer(backend::WindowPeer& window) {
+  return window.CreateButton(*this);
 }
 std::unique_ptr<backend::ControlPeer> Timer::CreatePeer(backend::WindowPeer& window) {
   return window.CreateTimer(*this);
 }
-
-PictureBox::PictureBox(Form& owner, Design design) : Control(owner), design_(design) {}
 std::unique_ptr<backend::ControlPeer> PictureBox::CreatePeer(backend::WindowPeer& window) {
   return window.CreatePicture(*this);
 }
-
-Line::Line(Form& owner, Design design) : Control(owner), design_(design) {}
 std::unique_ptr<backend::ControlPeer> Line::CreatePeer(backend::WindowPeer& window) {
   return window.CreateLine(*this);
 }

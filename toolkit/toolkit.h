@@ -124,10 +124,13 @@ class Control {
   explicit Control(Form& owner);
   // Throws tk::Error when `status` is not 0.
   void Check(int status, const char* interface, const char* operation) const;
+  // Runs an event handler of the control, if it has one, through Dispatch.
+  void Fire(const std::function<void()>& handler);
 
  private:
   friend class Form;
-  virtual void ResetToDesign() = 0;
+  // Back to the design's values before each load; controls without state keep none.
+  virtual void ResetToDesign() {}
   virtual std::unique_ptr<backend::ControlPeer> CreatePeer(backend::WindowPeer& window) = 0;
 
   Form& owner_;
@@ -242,7 +245,6 @@ class PictureBox final : public Control {
   const Design& design() const { return design_; }
 
  private:
-  void ResetToDesign() override {}
   std::unique_ptr<backend::ControlPeer> CreatePeer(backend::WindowPeer& window) override;
 
   Design design_;
@@ -259,7 +261,6 @@ class Line final : public Control {
   const Design& design() const { return design_; }
 
  private:
-  void ResetToDesign() override {}
   std::unique_ptr<backend::ControlPeer> CreatePeer(backend::WindowPeer& window) override;
 
   Design design_;

@@ -130,37 +130,37 @@ QString WrapCaption(const QString& caption, const QFont& font, int width) {
   return lines.join(QLatin1Char('\n'));
 }
 
-class LabelPeer final : public ControlPeer {
+// A control that is one widget, shown and hidden with it.
+template <class Widget>
+class WidgetPeer : public ControlPeer {
  public:
-  explicit LabelPeer(QLabel* label) : label_(label) {}
-  int SetCaption(std::string_view caption) override {
-    label_->setText(ToQt(caption));
+  explicit WidgetPeer(Widget* widget) : widget_(widget) {}
+  int SetVisible(bool visible) override {
+    widget_->setVisible(visible);
     return 0;
   }
-  int SetVisible(bool visible) override {
-    label_->setVisible(visible);
+
+ protected:
+  Widget* widget_;
+};
+
+class LabelPeer final : public WidgetPeer<QLabel> {
+ public:
+  using WidgetPeer::WidgetPeer;
+  int SetCaption(std::string_view caption) override {
+    widget_->setText(ToQt(caption));
     return 0;
   }
   int SetToolTip(std::string_view text) override {
-    label_->setToolTip(ToQt(text));
+    widget_->setToolTip(ToQt(text));
     return 0;
   }
-
- private:
-  QLabel* label_;
 };
 
-class ButtonPeer final : public ControlPeer {
+class ButtonPeer final : public WidgetPeer<QPushButton> {
  public:
-  explicit ButtonPeer(QPushButton* button) : button_(button) {}
-  ~ButtonPeer() override { QObject::disconnect(button_, nullptr, nullptr, nullptr); }
-  int SetVisible(bool visible) override {
-    button_->setVisible(visible);
-    return 0;
-  }
-
- private:
-  QPushButton* button_;
+  using WidgetPeer::WidgetPeer;
+  ~ButtonPeer() override { QObject::disconnect(widget_, nullptr, nullptr, nullptr); }
 };
 
 class TimerPeer final : public ControlPeer {

@@ -346,6 +346,13 @@ LRESULT PictureAccessible(HWND hwnd, WPARAM wParam) {
   return result > 0 ? result : 0;
 }
 
+// What both of our window classes do with a message they leave alone: the
+// window's state pointer goes with its last message.
+LRESULT DefaultProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCDESTROY) SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+  return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
 LRESULT CALLBACK PictureProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* state = reinterpret_cast<PictureState*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   switch (message) {
@@ -379,13 +386,10 @@ LRESULT CALLBACK PictureProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         if (const LRESULT reader = PictureAccessible(hwnd, wParam)) return reader;
       }
       break;
-    case WM_NCDESTROY:
-      SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-      break;
     default:
       break;
   }
-  return DefWindowProcW(hwnd, message, wParam, lParam);
+  return DefaultProc(hwnd, message, wParam, lParam);
 }
 
 struct LabelColours {
@@ -575,13 +579,10 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       Dispatch(form, [&form] { form.Form_Close(); });
       return 0;
     }
-    case WM_NCDESTROY:
-      SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-      break;
     default:
       break;
   }
-  return DefWindowProcW(hwnd, message, wParam, lParam);
+  return DefaultProc(hwnd, message, wParam, lParam);
 }
 
 LRESULT CALLBACK ReaperProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
