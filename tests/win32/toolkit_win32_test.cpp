@@ -463,7 +463,7 @@ TEST_F(Win32Backend, PictureBoxesAreNamedImagesWithAFocusMark) {
   SysFreeString(name);
   reader->Release();
 
-  const int width = Pixels(rect.width), height = Pixels(rect.height);
+  const int width = DevicePixels(rect.width), height = DevicePixels(rect.height);
   const std::vector<COLORREF> unfocused = Render(picture, width, height);
   SetFocus(picture);
   // As after a key press: the window shows its focus marks.
