@@ -57,12 +57,17 @@ std::optional<std::string> FindTool() {
     while (start <= directories.size()) {
       std::size_t end = directories.find(':', start);
       if (end == std::string_view::npos) end = directories.size();
-      // An empty entry stands for the current directory, as for the shell.
+      // Only absolute folders count: an empty entry (the shell's current
+      // directory), "." or "bin" would start whatever lies where the program
+      // happens to run. The folder stays the bytes PATH holds, whatever
+      // their encoding, so the file tested is the file started.
       const std::string_view entry = directories.substr(start, end - start);
-      std::error_code error;
-      const std::filesystem::path file = std::filesystem::absolute(
-          std::filesystem::path(entry.empty() ? "." : std::string(entry)) / tool, error);
-      if (!error && IsExecutableFile(file)) return file.string();
+      if (!entry.empty() && entry.front() == '/') {
+        std::string file(entry);
+        if (file.back() != '/') file += '/';
+        file += tool;
+        if (IsExecutableFile(file)) return file;
+      }
       start = end + 1;
     }
   }

@@ -8,15 +8,10 @@
 #include <vector>
 
 #include "drives/drivemap_posix.h"
-#include "drives/module1.h"
+#include "drives/volumes.h"
 #include "survey/survey.h"
 
 namespace {
-
-std::int32_t RealQuery(const std::string& root, std::int32_t& spc, std::int32_t& bps,
-                       std::int32_t& nfc, std::int32_t& tnc) {
-  return Module1::GetDiskFreeSpaceA(root.c_str(), spc, bps, nfc, tnc);
-}
 
 // Mount points of the lettered drives, as the query sees them.
 std::vector<std::string> LetteredMountPoints() {
@@ -28,8 +23,9 @@ std::vector<std::string> LetteredMountPoints() {
 
 void BM_SurveyRealQuery(benchmark::State& state) {
   survey::TextTable table;
+  const survey::FreeSpaceQuery query = drives::PlatformQuery();
   for (auto _ : state) {
-    survey::SurveyDrives(RealQuery, table);
+    survey::SurveyDrives(query, table);
     benchmark::DoNotOptimize(table);
   }
   state.SetLabel(std::to_string(LetteredMountPoints().size()) + " lettered");
@@ -61,6 +57,21 @@ void BM_StatvfsPerLetteredDrive(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_StatvfsPerLetteredDrive);
+
+// What the query makes of those calls for a local disk: statfs, and the
+// whole check (open(O_PATH), statx, fstatfs, close) only where the answer is
+// of another filesystem than the last checked one.
+void BM_CheckedStatPerLetteredDrive(benchmark::State& state) {
+  std::vector<drives::Volume> volumes;
+  for (const auto& volume : drives::SystemDriveQuery().Map())
+    if (volume) volumes.push_back(*volume);
+  std::vector<std::uint64_t> known(volumes.size());
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < volumes.size(); ++i)
+      benchmark::DoNotOptimize(drives::CheckedStat(volumes[i], known[i]));
+  }
+}
+BENCHMARK(BM_CheckedStatPerLetteredDrive);
 
 // What a survey would pay if it read the mount table every time.
 void BM_ReadMountTable(benchmark::State& state) {

@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <libmount.h>
 #include <poll.h>
-#include <sys/statvfs.h>
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <set>
@@ -45,9 +47,23 @@ bool Contains(const std::array<std::string_view, N>& list, std::string_view item
   return false;
 }
 
-bool IsNetwork(libmnt_fs* fs) {
+// Whether a call into the filesystem may wait on something other than a
+// local disk: a server, a FUSE daemon.
+bool MayHang(libmnt_fs* fs) {
   const std::string_view type = View(mnt_fs_get_fstype(fs));
-  return mnt_fs_is_netfs(fs) == 1 || type == "fuse.sshfs" || type == "sshfs";
+  return mnt_fs_is_netfs(fs) == 1 || type.starts_with("fuse") || type == "sshfs";
+}
+
+// A filesystem on a block device that cannot hang by itself. An overlay,
+// a tmpfs root or anything of unknown make is not counted.
+bool OnLocalDevice(libmnt_fs* fs) {
+  return !MayHang(fs) && View(mnt_fs_get_srcpath(fs)).starts_with("/dev/");
+}
+
+// Whether `path` lies strictly below the directory `dir`.
+bool Below(std::string_view path, std::string_view dir) {
+  if (dir == "/") return path.size() > 1 && path.front() == '/';
+  return path.size() > dir.size() + 1 && path.starts_with(dir) && path[dir.size()] == '/';
 }
 
 // Whether an entry other than the root can carry a letter at all.
@@ -71,7 +87,8 @@ Volume VolumeOf(libmnt_fs* fs) {
   volume.source = View(mnt_fs_get_source(fs));
   volume.fstype = View(mnt_fs_get_fstype(fs));
   volume.device = mnt_fs_get_devno(fs);
-  volume.network = IsNetwork(fs);
+  volume.mountId = mnt_fs_get_id(fs) > 0 ? mnt_fs_get_id(fs) : 0;
+  volume.local = OnLocalDevice(fs);
   return volume;
 }
 
@@ -108,6 +125,8 @@ struct FileCloser {
 
 DriveMap BuildDriveMap(libmnt_table* table) {
   DriveMap map;
+  map[kSlotC - 1] = Volume();  // "/" of unknown make, until the table names it
+  map[kSlotC - 1]->target = "/";
   if (table == nullptr) return map;
 
   std::vector<libmnt_fs*> entries;
@@ -116,6 +135,20 @@ DriveMap BuildDriveMap(libmnt_table* table) {
   libmnt_fs* fs = nullptr;
   while (mnt_table_next_fs(table, iter, &fs) == 0) entries.push_back(fs);
   mnt_free_iter(iter);
+
+  // Mount points of filesystems that may hang: a path through one of them
+  // may hang too, whatever lies at its end.
+  std::vector<std::string_view> mayHang;
+  for (libmnt_fs* entry : entries)
+    if (MayHang(entry)) mayHang.push_back(View(mnt_fs_get_target(entry)));
+  const auto finish = [&mayHang](DriveMap& done) {
+    for (std::optional<Volume>& volume : done) {
+      if (!volume || !volume->local) continue;
+      for (std::string_view dir : mayHang)
+        if (Below(volume->target, dir)) volume->local = false;
+    }
+    return done;
+  };
 
   // A later mount on the same point hides the earlier one: only the last
   // entry per mount point can be reached by a path.
@@ -148,11 +181,11 @@ DriveMap BuildDriveMap(libmnt_table* table) {
       slot = nextSlot++;
     if (slot != 0 && !map[slot - 1]) map[slot - 1] = std::move(volume);
   }
-  return map;
+  return finish(map);
 }
 
 std::optional<DriveMap> DriveMapFromText(std::string_view mountTable) {
-  if (mountTable.empty()) return DriveMap{};
+  if (mountTable.empty()) return BuildDriveMap(nullptr);
   std::string buffer(mountTable);  // fmemopen wants a writable buffer
   std::unique_ptr<std::FILE, FileCloser> stream(fmemopen(buffer.data(), buffer.size(), "r"));
   TablePtr table = NewTable();
@@ -186,16 +219,64 @@ int SlotOfRootPath(const char* rootPath) {
   return 0;
 }
 
-std::optional<survey::FsStats> StatPath(const std::string& path) {
-  struct statvfs info {};
-  int rc = 0;
-  do {
-    rc = ::statvfs(path.c_str(), &info);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) return std::nullopt;
+namespace {
+
+std::uint64_t FilesystemId(const struct statfs& info) {
+  std::uint64_t id = 0;
+  static_assert(sizeof info.f_fsid == sizeof id);
+  std::memcpy(&id, &info.f_fsid, sizeof id);
+  return id;
+}
+
+survey::FsStats StatsOf(const struct statfs& info) {
   // Some filesystems leave f_frsize zero; f_bsize is the unit then.
-  const std::uint64_t unit = info.f_frsize != 0 ? info.f_frsize : info.f_bsize;
-  return survey::FsStats{unit, info.f_blocks, info.f_bavail};
+  const auto unit = static_cast<std::uint64_t>(info.f_frsize != 0 ? info.f_frsize : info.f_bsize);
+  return {unit, static_cast<std::uint64_t>(info.f_blocks),
+          static_cast<std::uint64_t>(info.f_bavail)};
+}
+
+}  // namespace
+
+std::optional<survey::FsStats> CheckedStat(const Volume& volume, std::uint64_t& known) {
+  struct statfs info {};
+  int rc = -1;
+  if (known != 0) {
+    // One call gives the figures and the id of the filesystem they are of.
+    do {
+      rc = ::statfs(volume.target.c_str(), &info);
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0 && FilesystemId(info) == known) return StatsOf(info);
+  }
+  known = 0;
+  int fd = -1;
+  do {
+    fd = ::open(volume.target.c_str(), O_PATH | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return std::nullopt;
+  // Where the path leads now: the mount's id where the kernel tells it
+  // (5.8 on), else the device. Cached attributes will do for this.
+  struct statx where {};
+  bool same = ::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_MNT_ID, &where) == 0;
+  if (same && volume.mountId != 0 && (where.stx_mask & STATX_MNT_ID) != 0)
+    same = where.stx_mnt_id == static_cast<std::uint64_t>(volume.mountId);
+  else if (same && volume.device != 0)
+    same = makedev(where.stx_dev_major, where.stx_dev_minor) == volume.device;
+  rc = -1;
+  if (same) {
+    do {
+      rc = ::fstatfs(fd, &info);
+    } while (rc != 0 && errno == EINTR);
+  }
+  ::close(fd);
+  if (rc != 0) return std::nullopt;
+  known = FilesystemId(info);  // 0 where the filesystem gives none: checked every time
+  return StatsOf(info);
+}
+
+std::string MountKey(const Volume& volume) {
+  if (volume.mountId == 0 && volume.device == 0) return "at " + volume.target;
+  return "mount " + std::to_string(volume.mountId) + " dev " +
+         std::to_string(major(volume.device)) + ":" + std::to_string(minor(volume.device));
 }
 
 MountSource KernelMountTable(const std::string& path) {
@@ -223,15 +304,40 @@ MountSource KernelMountTable(const std::string& path) {
   return source;
 }
 
-DriveQuery::DriveQuery(MountSource source, StatFunction stat,
-                       std::chrono::milliseconds networkTimeout)
-    : source_(std::move(source)), stat_(std::move(stat)), networkTimeout_(networkTimeout) {}
+namespace {
 
-void DriveQuery::RefreshFor(int slot) {
-  const bool newRound = slot <= lastSlot_;
-  lastSlot_ = slot;
-  if (map_ && !(newRound && source_.changed())) return;
-  map_ = source_.read().value_or(DriveMap{});
+// The call a child makes: its own copies, since it may outlive this query;
+// no filesystem id carried over, so it checks the whole way.
+ChildCalls::Call AskInChild(const StatFunction& stat, const Volume& volume) {
+  return [stat, volume] {
+    std::uint64_t unknown = 0;
+    return stat(volume, unknown);
+  };
+}
+
+}  // namespace
+
+DriveQuery::DriveQuery(MountSource source, StatFunction stat, std::chrono::milliseconds deadline)
+    : source_(std::move(source)), stat_(std::move(stat)), deadline_(deadline) {}
+
+void DriveQuery::Look() {
+  if (map_ && !source_.changed()) return;
+  map_ = source_.read().value_or(BuildDriveMap(nullptr));
+  known_ = {};
+}
+
+void DriveQuery::BeginSurvey() {
+  std::lock_guard lock(mutex_);
+  Look();
+  children_.AbandonAll();  // questions of an earlier survey that were never asked
+  surveyDeadline_ = std::chrono::steady_clock::now() + deadline_;
+  for (int slot = 1; slot <= survey::kDrives; ++slot) {
+    const std::optional<Volume>& volume = (*map_)[slot - 1];
+    begun_[slot - 1] = true;
+    // A mount still stuck from before gets no second child: it fails at once.
+    asking_[slot - 1] =
+        volume && !volume->local && children_.Start(MountKey(*volume), AskInChild(stat_, *volume));
+  }
 }
 
 std::int32_t DriveQuery::Query(const char* rootPath, std::int32_t& sectorsPerCluster,
@@ -239,22 +345,26 @@ std::int32_t DriveQuery::Query(const char* rootPath, std::int32_t& sectorsPerClu
                                std::int32_t& totalClusters) {
   const int slot = SlotOfRootPath(rootPath);
   if (slot == 0) return 0;
-  std::optional<Volume> volume;
+  std::optional<survey::FsStats> stats;
   {
     std::lock_guard lock(mutex_);
-    RefreshFor(slot);
-    volume = (*map_)[slot - 1];
-  }
-  if (!volume) return 0;
-
-  std::optional<survey::FsStats> stats;
-  if (volume->network) {
-    // The thread gets its own copies: it may outlive this call and this object.
-    stats = networkCalls_.Run(
-        volume->target, [stat = stat_, path = volume->target] { return stat(path); },
-        networkTimeout_);
-  } else {
-    stats = stat_(volume->target);
+    const bool inSurvey = begun_[slot - 1];
+    begun_[slot - 1] = false;
+    if (!inSurvey) Look();
+    const std::optional<Volume> volume = (*map_)[slot - 1];
+    if (!volume) return 0;
+    if (volume->local) {
+      stats = stat_(*volume, known_[slot - 1]);
+    } else {
+      const std::string key = MountKey(*volume);
+      auto deadline = surveyDeadline_;
+      bool asking = asking_[slot - 1];
+      if (!inSurvey) {
+        deadline = std::chrono::steady_clock::now() + deadline_;
+        asking = children_.Start(key, AskInChild(stat_, *volume));
+      }
+      if (asking) stats = children_.Collect(key, deadline);
+    }
   }
   if (!stats) return 0;
   const std::optional<survey::FreeSpaceCounters> counters = survey::CountersFromStats(*stats);
@@ -268,12 +378,15 @@ std::int32_t DriveQuery::Query(const char* rootPath, std::int32_t& sectorsPerClu
 
 DriveMap DriveQuery::Map() {
   std::lock_guard lock(mutex_);
-  if (!map_) map_ = source_.read().value_or(DriveMap{});
+  if (!map_) {
+    map_ = source_.read().value_or(BuildDriveMap(nullptr));
+    known_ = {};
+  }
   return *map_;
 }
 
 DriveQuery& SystemDriveQuery() {
-  static DriveQuery query(KernelMountTable(), StatPath);
+  static DriveQuery query(KernelMountTable());
   return query;
 }
 

@@ -9,9 +9,8 @@
 namespace Module1 {
 
 // Root path "a:\" to "i:\" and the four counters by reference; non-zero on
-// success. On failure the counters are left exactly as they came in. It is
-// a survey::FreeSpaceQuery as it stands: the report window and survey_cli
-// both hand it to the survey.
+// success. On failure the counters are left exactly as they came in. The
+// survey asks it through drives::PlatformQuery, which begins each survey.
 std::int32_t GetDiskFreeSpaceA(const std::string& rootPathName, std::int32_t& sectorsPerCluster,
                                std::int32_t& bytesPerSector, std::int32_t& numberOfFreeClusters,
                                std::int32_t& totalNumberOfClusters);

@@ -2,13 +2,12 @@
 // behind each letter where the platform names one.
 #include <cstdio>
 
-#include "drives/module1.h"
 #include "drives/volumes.h"
 #include "survey/survey.h"
 
 int main() {
   survey::TextTable table;
-  survey::SurveyDrives(Module1::GetDiskFreeSpaceA, table);
+  survey::SurveyDrives(drives::PlatformQuery(), table);
   for (int slot = 1; slot <= survey::kDrives; ++slot) {
     const std::string volume = drives::DriveVolume(slot);
     std::printf("Number of Free Megabytes on %s %s%s%s\n",

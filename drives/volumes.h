@@ -3,7 +3,13 @@
 
 #include <string>
 
+#include "survey/survey.h"
+
 namespace drives {
+
+// The survey's free-space query on this platform: Module1's
+// GetDiskFreeSpaceA, begun so that slow volumes are asked side by side.
+survey::FreeSpaceQuery PlatformQuery();
 
 // The volume behind slot 1 (A:) to 9 (I:) as of the most recent read of the
 // drive map, e.g. "/media/usb (/dev/sdb1)", or "No volume has the letter D:".

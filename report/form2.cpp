@@ -3,7 +3,6 @@
 #include <array>
 
 #include "about/frmabout.h"
-#include "drives/module1.h"
 #include "drives/volumes.h"
 #include "notice/form1.h"
 #include "toolkit/references.h"
@@ -33,7 +32,7 @@ Form2::Form2()
                 .frame = tk::Frame::Sizable,
                 .left = 225,
                 .top = 510}),
-      freeSpaceQuery(Module1::GetDiskFreeSpaceA) {}
+      freeSpaceQuery(drives::PlatformQuery()) {}
 
 void Form2::Survey() {
   LabelTable table({&lbla, &lblb, &lbl1, &lbl2, &lbl3, &lbl4, &lbl5, &lbl6, &lbl7});

@@ -12,6 +12,8 @@ packages=(
 )
 if [[ "${1:-}" == test ]]; then
   packages+=(xvfb xauth util-linux e2fsprogs dosfstools desktop-file-utils appstream locales)
+  # FUSE volumes that hang on purpose, for the stuck-volume tests.
+  packages+=(python3-fusepy)
   # The Windows builds and their tests under Wine (64-bit Wine only).
   packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest wine wine64 xdotool
              imagemagick python3-pefile)

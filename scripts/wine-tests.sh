@@ -182,6 +182,7 @@ reg add "$regkey" /v Expand /t REG_EXPAND_SZ /d '%SystemRoot%' /f
 export TAMBERLODE_WINE_REGKEY='SOFTWARE\Tamberlode Tests'
 
 run_gtest "$win64/tests/win32_tests.exe"
+scripts/wine-screenshots.sh "$win64/screenshots" || fail "turning the window pictures into PNG"
 reg delete "$regkey" /f || true
 
 # ---- End to end: Tamberlode.exe driven with xdotool -------------------------

@@ -40,12 +40,13 @@ double Megabytes(const FreeSpaceCounters& c) {
 void SurveyDrives(const FreeSpaceQuery& query, ResultTable& table) {
   FreeSpaceCounters counters;  // carried from drive to drive on purpose
   std::string sString;
+  query.begin();
   for (int slot = 1; slot <= kDrives; ++slot) {
     const Drive& drive = kDriveTable[slot - 1];
     // The result is not examined: a failed query leaves the previous drive's
     // counters, and the marking below recognises the repeat.
-    (void)query(std::string(drive.rootPath), counters.sectorsPerCluster, counters.bytesPerSector,
-                counters.freeClusters, counters.totalClusters);
+    (void)query.ask(std::string(drive.rootPath), counters.sectorsPerCluster,
+                    counters.bytesPerSector, counters.freeClusters, counters.totalClusters);
     const auto number = format::Format(Megabytes(counters), drive.pattern);
     // Megabytes of 32-bit counters are always finite, and both patterns are known.
     if (!number) throw std::logic_error("drive survey: unformattable free space");

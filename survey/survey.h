@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 namespace survey {
 
@@ -19,12 +21,31 @@ struct FreeSpaceCounters {
   std::int32_t totalClusters = 0;
 };
 
-// The platform's free-space query: a root path ("a:\") and the four counters
-// by reference; non-zero on success. On success it writes all four counters;
+// One free-space question: a root path ("a:\") and the four counters by
+// reference; non-zero on success. On success it writes all four counters;
 // on failure it leaves them exactly as it got them.
-using FreeSpaceQuery = std::function<std::int32_t(
+using FreeSpaceCall = std::function<std::int32_t(
     const std::string& rootPath, std::int32_t& sectorsPerCluster, std::int32_t& bytesPerSector,
     std::int32_t& freeClusters, std::int32_t& totalClusters)>;
+
+// The platform's free-space query. The survey calls `begin` once as it
+// starts, then `ask` for each drive in slot order. A platform whose volumes
+// may be slow to answer starts all of the survey's questions in `begin`,
+// side by side under one deadline, and `ask` collects each drive's answer.
+// Any callable of the question's signature converts to a query whose
+// `begin` does nothing.
+struct FreeSpaceQuery {
+  FreeSpaceQuery() = default;
+  template <class Call>
+  requires std::is_invocable_r_v<std::int32_t, Call&, const std::string&, std::int32_t&,
+                                 std::int32_t&, std::int32_t&, std::int32_t&>
+  FreeSpaceQuery(Call call) : ask(std::move(call)) {}  // NOLINT: converts on purpose
+  FreeSpaceQuery(std::function<void()> begin, FreeSpaceCall ask)
+      : begin(std::move(begin)), ask(std::move(ask)) {}
+
+  std::function<void()> begin = [] {};
+  FreeSpaceCall ask;
+};
 
 inline constexpr int kDrives = 9;
 
@@ -72,8 +93,8 @@ inline constexpr std::array<Drive, kDrives> kDriveTable = {{
 // go on in double precision past that.
 double Megabytes(const FreeSpaceCounters& counters);
 
-// Runs the nine queries in slot order with one counter set that is never
-// reset within the survey, writes each slot, then marks the table.
+// Begins the query, runs the nine questions in slot order with one counter
+// set that is never reset within the survey, writes each slot, then marks the table.
 void SurveyDrives(const FreeSpaceQuery& query, ResultTable& table);
 
 // The 38 marking steps: "0.00MB" on A: or B:, and any repeat of an earlier

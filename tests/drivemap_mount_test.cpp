@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "drives/module1.h"
+#include "drives/drivemap_posix.h"
 #include "drives/volumes.h"
 #include "format/format.h"
 #include "survey/survey.h"
@@ -30,12 +30,9 @@ bool Succeeds(const std::string& command) {
 
 std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
 
-std::vector<std::string> Survey() {
+std::vector<std::string> Survey(const survey::FreeSpaceQuery& query = drives::PlatformQuery()) {
   survey::TextTable table;
-  survey::SurveyDrives(
-      [](const std::string& root, std::int32_t& a, std::int32_t& b, std::int32_t& c,
-         std::int32_t& d) { return Module1::GetDiskFreeSpaceA(root.c_str(), a, b, c, d); },
-      table);
+  survey::SurveyDrives(query, table);
   return {table.Texts().begin(), table.Texts().end()};
 }
 
@@ -187,6 +184,42 @@ TEST_F(RealFilesystems, LoopMountedVolumesGetTheNextLettersAndGoWhenUnmounted) {
   for (int slot = first; slot < next; ++slot) EXPECT_EQ(after[slot - 1], "n/a") << slot;
   for (int slot = 1; slot <= survey::kDrives; ++slot)
     EXPECT_EQ(drives::DriveVolume(slot), volumesBefore[slot - 1]) << slot;
+}
+
+// A local disk answers with one statfs while that names the filesystem it
+// checked last; once a volume covers its parent, or it is gone, the same
+// path leads to another filesystem and the letter fails.
+TEST_F(RealFilesystems, ALocalDiskAnswersOnlyWhileItsMountPointLeadsToIt) {
+  std::string why;
+  fs::create_directories(dir_ / "p");
+  const fs::path inner = MountImage("mkfs.ext2 -q -F", 24, "p/sub", why);
+  if (inner.empty()) GTEST_SKIP() << why;
+  // The map as read now, kept while the mounts move under it.
+  const std::optional<drives::DriveMap> map = drives::KernelMountTable().read();
+  ASSERT_TRUE(map.has_value());
+  int slot = 0;
+  for (int s = 1; s <= survey::kDrives; ++s)
+    if ((*map)[s - 1] && (*map)[s - 1]->target == inner.string()) slot = s;
+  if (slot == 0) GTEST_SKIP() << "no free letter for the test volume";
+  ASSERT_TRUE((*map)[slot - 1]->local);
+  drives::DriveQuery query({[] { return false; }, [map] { return map; }});
+  const survey::FreeSpaceQuery asked(
+      [&query] { query.BeginSurvey(); },
+      [&query](const std::string& root, std::int32_t& a, std::int32_t& b, std::int32_t& c,
+               std::int32_t& d) { return query.Query(root.c_str(), a, b, c, d); });
+
+  EXPECT_EQ(Survey(asked)[slot - 1], ExpectedText(inner));  // checked in full
+  EXPECT_EQ(Survey(asked)[slot - 1], ExpectedText(inner));  // one statfs
+  const fs::path outer = MountImage("mkfs.ext2 -q -F", 40, "p", why);
+  ASSERT_FALSE(outer.empty()) << why;
+  fs::create_directory(outer / "sub");  // the old path leads into the covering volume
+  EXPECT_EQ(Survey(asked)[slot - 1], "n/a") << "the covering volume's figure";
+  ASSERT_EQ(::umount2(outer.c_str(), 0), 0) << std::strerror(errno);
+  mounted_.pop_back();
+  EXPECT_EQ(Survey(asked)[slot - 1], ExpectedText(inner));
+  ASSERT_EQ(::umount2(inner.c_str(), 0), 0) << std::strerror(errno);
+  mounted_.pop_back();
+  EXPECT_EQ(Survey(asked)[slot - 1], "n/a") << "the figure of the disk under the mount point";
 }
 
 }  // namespace

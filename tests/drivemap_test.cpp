@@ -97,21 +97,44 @@ TEST(DriveMap, KeepsWhatTheQueryAndTheTooltipsNeed) {
   EXPECT_EQ(map[2]->source, "/dev/nvme0n1p2");
   EXPECT_EQ(map[3]->device, makedev(259, 3));
   EXPECT_EQ(map[3]->fstype, "ext4");
-  EXPECT_FALSE(map[3]->network);
-  EXPECT_TRUE(map[6]->network);  // nfs4
-  EXPECT_TRUE(map[7]->network);  // cifs
-  EXPECT_TRUE(map[8]->network);  // fuse.sshfs
+  EXPECT_TRUE(map[2]->local);
+  EXPECT_TRUE(map[3]->local);
+  EXPECT_FALSE(map[6]->local);  // nfs4
+  EXPECT_FALSE(map[7]->local);  // cifs
+  EXPECT_FALSE(map[8]->local);  // fuse.sshfs
+  EXPECT_EQ(map[3]->mountId, 31);
 }
 
-TEST(DriveMap, CopesWithTablesWithoutVolumes) {
+TEST(DriveMap, CountsAsLocalOnlyDisksReachedThroughNoMountThatMayHang) {
+  const DriveMap map = MapOf(
+      "1 0 8:2 / / rw - ext4 /dev/sda2 rw\n"
+      "2 1 0:40 / /mnt/cloud rw - fuse.rclone remote: rw\n"
+      "3 2 8:17 / /mnt/cloud/disk rw - ext4 /dev/sdb1 rw\n"
+      "4 1 8:33 / /mnt/cloudy rw - ext4 /dev/sdc1 rw\n"
+      "5 1 0:41 / /mnt/ntfs rw - fuseblk /dev/sdd1 rw\n");
+  const std::vector<std::pair<int, bool>> expected = {
+      {3, true}, {4, false}, {5, false}, {6, true}, {7, false}};
+  for (const auto& [slot, local] : expected) {
+    ASSERT_TRUE(map[slot - 1]) << slot;
+    EXPECT_EQ(map[slot - 1]->local, local) << map[slot - 1]->target;
+  }
+}
+
+TEST(DriveMap, CopesWithTablesWithoutVolumesAndKeepsTheRootAsC) {
+  std::vector<std::string> rootOnly(9);
+  rootOnly[2] = "/";
   for (const std::string& text :
-       std::vector<std::string>{"", "\n\n", "garbage\n", std::string("\0\0\0", 3)}) {
+       std::vector<std::string>{"", "\n\n", "garbage\n", std::string("\0\0\0", 3),
+                                "1 0 8:17 / /media/usb rw - vfat /dev/sdb1 rw\n"}) {
     const auto map = drives::DriveMapFromText(text);
     ASSERT_TRUE(map.has_value());
-    EXPECT_EQ(Targets(*map), std::vector<std::string>(9)) << testing::PrintToString(text);
+    EXPECT_EQ((*map)[2]->target, "/") << testing::PrintToString(text);
+    EXPECT_FALSE((*map)[2]->local);  // of unknown make
+    EXPECT_EQ((*map)[2]->mountId, 0);
   }
+  EXPECT_EQ(Targets(*drives::DriveMapFromText("garbage\n")), rootOnly);
   EXPECT_FALSE(drives::DriveMapFromFile("/nonexistent/mountinfo").has_value());
-  EXPECT_EQ(Targets(drives::BuildDriveMap(nullptr)), std::vector<std::string>(9));
+  EXPECT_EQ(Targets(drives::BuildDriveMap(nullptr)), rootOnly);
 }
 
 TEST(DriveMap, DescribesEachLetter) {
@@ -226,10 +249,12 @@ struct ScriptedStat {
   std::map<std::string, FsStats> answers;
   std::vector<std::string> calls;
 
+  // Volumes that are not local are asked in a child process, where the
+  // calls are noted in the child's copy of this object only.
   drives::StatFunction Function() {
-    return [this](const std::string& path) -> std::optional<FsStats> {
-      calls.push_back(path);
-      const auto it = answers.find(path);
+    return [this](const drives::Volume& volume, std::uint64_t&) -> std::optional<FsStats> {
+      calls.push_back(volume.target);
+      const auto it = answers.find(volume.target);
       if (it == answers.end()) return std::nullopt;
       return it->second;
     };
@@ -237,8 +262,9 @@ struct ScriptedStat {
 };
 
 survey::FreeSpaceQuery AsSurveyQuery(drives::DriveQuery& query) {
-  return [&query](const std::string& root, std::int32_t& spc, std::int32_t& bps, std::int32_t& nfc,
-                  std::int32_t& tnc) { return query.Query(root.c_str(), spc, bps, nfc, tnc); };
+  return {[&query] { query.BeginSurvey(); },
+          [&query](const std::string& root, std::int32_t& spc, std::int32_t& bps, std::int32_t& nfc,
+                   std::int32_t& tnc) { return query.Query(root.c_str(), spc, bps, nfc, tnc); }};
 }
 
 std::vector<std::string> Survey(drives::DriveQuery& query) {
@@ -282,17 +308,18 @@ TEST(DriveQuery, FailuresLeaveTheCountersAsTheyCame) {
             std::vector<std::int32_t>({8, 512, 500, 1000}));
 }
 
-TEST(DriveQuery, AsksOnlyLetteredVolumes) {
+TEST(DriveQuery, AsksLocalVolumesInLetterOrderAndTheOthersAside) {
   ScriptedTable table{Fixture("desktop.mountinfo")};
   ScriptedStat stat;
+  const std::vector<std::string> points = {
+      "/", "/home", "/media/user/USB STICK", "/media/cdrom", "/mnt/nfs", "/mnt/nas", "/mnt/ssh"};
+  for (std::size_t i = 0; i < points.size(); ++i)
+    stat.answers[points[i]] = {4096, 1 << 20, (i + 1) << 8};  // (i + 1) MB
   drives::DriveQuery query(table.Source(), stat.Function(), std::chrono::milliseconds(2000));
-  Survey(query);
-  // Local ones in letter order; the network ones run on their own threads,
-  // so their order among themselves is not fixed but they come in too.
-  std::multiset<std::string> asked(stat.calls.begin(), stat.calls.end());
-  EXPECT_EQ(asked,
-            (std::multiset<std::string>{"/", "/home", "/media/user/USB STICK", "/media/cdrom",
-                                        "/mnt/nfs", "/mnt/nas", "/mnt/ssh"}));
+  EXPECT_EQ(Survey(query), (std::vector<std::string>{"n/a", "n/a", "1MB", "2MB", "3MB", "4MB",
+                                                     "5MB", "6MB", "7MB"}));
+  // The network shares answered from their children, not from this process.
+  EXPECT_EQ(stat.calls, (std::vector<std::string>(points.begin(), points.begin() + 4)));
 }
 
 TEST(DriveQuery, ReadsTheTableAtMostOncePerSurvey) {
@@ -336,14 +363,18 @@ TEST(DriveQuery, FollowsTheTableFromOneSurveyToTheNext) {
   EXPECT_EQ(drives::DescribeSlot(query.Map(), 4), "No volume has the letter D:");
 }
 
-TEST(DriveQuery, UnreadableTableLeavesNoLetters) {
+TEST(DriveQuery, AnUnreadableTableStillHasTheRootAsC) {
   ScriptedStat stat;
   stat.answers["/"] = {4096, 100, 50};
   drives::DriveQuery query({[] { return true; }, [] { return std::optional<DriveMap>(); }},
                            stat.Function());
-  std::int32_t spc = 0, bps = 0, nfc = 0, tnc = 0;
-  EXPECT_EQ(query.Query("c:\\", spc, bps, nfc, tnc), 0);
-  EXPECT_TRUE(stat.calls.empty());
+  EXPECT_EQ(drives::DescribeSlot(query.Map(), 3), "/");
+  for (const bool inSurvey : {true, false}) {
+    if (inSurvey) query.BeginSurvey();
+    std::int32_t spc = 0, bps = 0, nfc = 0, tnc = 0;
+    EXPECT_NE(query.Query("c:\\", spc, bps, nfc, tnc), 0) << inSurvey;
+    EXPECT_EQ(nfc, 50);
+  }
 }
 
 }  // namespace

@@ -123,6 +123,23 @@ TEST(Survey, TwoSurveysInARowStartFromZeros) {
   EXPECT_EQ(first[8], "4MB");
 }
 
+TEST(Survey, BeginsTheQueryOnceBeforeEachSurveysFirstQuestion) {
+  std::vector<std::string> events;
+  const survey::FreeSpaceQuery query([&] { events.push_back("begin"); },
+                                     [&](const std::string& root, std::int32_t&, std::int32_t&,
+                                         std::int32_t&, std::int32_t&) -> std::int32_t {
+                                       events.push_back(root.substr(0, 1));
+                                       return 0;
+                                     });
+  survey::TextTable table;
+  survey::SurveyDrives(query, table);
+  survey::SurveyDrives(query, table);
+  const std::vector<std::string> one = {"begin", "a", "b", "c", "d", "e", "f", "g", "h", "i"};
+  std::vector<std::string> expected = one;
+  expected.insert(expected.end(), one.begin(), one.end());
+  EXPECT_EQ(events, expected);
+}
+
 TEST(Survey, IgnoresTheQueryResult) {
   // A query that writes counters yet reports failure is still believed.
   survey::TextTable table;

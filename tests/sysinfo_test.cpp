@@ -119,6 +119,23 @@ class PathGuard {
   std::optional<std::string> old_;
 };
 
+// Runs one test from `folder` and goes back afterwards.
+class CwdGuard {
+ public:
+  explicit CwdGuard(const std::string& folder) : old_(fs::current_path()) {
+    fs::current_path(folder);
+  }
+  ~CwdGuard() {
+    std::error_code error;
+    fs::current_path(old_, error);
+  }
+  CwdGuard(const CwdGuard&) = delete;
+  CwdGuard& operator=(const CwdGuard&) = delete;
+
+ private:
+  fs::path old_;
+};
+
 // ---- A served registry -----------------------------------------------------
 
 struct Served {
@@ -373,13 +390,28 @@ TEST_F(Launcher, EachWayThroughStartsTheToolOrShowsTheMessageOnEveryPress) {
   const std::vector<std::string> both = {kFirstKey, kSecondKey};
   const Served folder = {kSecondKey, "MSINFO", about::kRegSz, "{tmp}/folder\0"};
   const Case cases[] = {
-      // A bare name that only the process start finds, on PATH: any existence
-      // test of the value would miss it.
-      {"the first value is started as it is, untested",
-       {{kFirstKey, "PATH", about::kRegSz, std::string("tamberlode-sysinfo-probe\0", 25)}, folder},
+      {"the first value is started as it is",
+       {{kFirstKey, "PATH", about::kRegSz, "{tmp}/bin/tamberlode-sysinfo-probe"}, folder},
        {"bin/tamberlode-sysinfo-probe", "folder\\MSINFO32.EXE"},
        first,
        "{tmp}/bin/tamberlode-sysinfo-probe"},
+      // A name that is not a full path would start whatever PATH or the
+      // current directory offers under it: no tool.
+      {"a bare first value is no tool, even with the name on PATH",
+       {{kFirstKey, "PATH", about::kRegSz, std::string("tamberlode-sysinfo-probe\0", 25)}, folder},
+       {"bin/tamberlode-sysinfo-probe", "folder\\MSINFO32.EXE"},
+       first,
+       ""},
+      {"a first value relative to the current directory is no tool",
+       {{kFirstKey, "PATH", about::kRegSz, "bin/tamberlode-sysinfo-probe"}},
+       {"bin/tamberlode-sysinfo-probe"},
+       first,
+       ""},
+      {"a second value relative to the current directory is no tool",
+       {{kSecondKey, "MSINFO", about::kRegSz, "folder"}},
+       {"folder\\MSINFO32.EXE"},
+       both,
+       ""},
       {"no first key: the program in the second value's folder",
        {folder},
        {"folder\\MSINFO32.EXE"},
@@ -421,6 +453,7 @@ TEST_F(Launcher, EachWayThroughStartsTheToolOrShowsTheMessageOnEveryPress) {
     const std::string caseMarker = dir.path() + "/marker";
     const char* inherited = std::getenv("PATH");
     PathGuard path(dir.path() + "/bin:" + (inherited ? inherited : "/usr/bin:/bin"));
+    CwdGuard cwd(dir.path());
     std::vector<Served> values = c.values;
     for (Served& v : values) v.data = Replace(v.data, "{tmp}", dir.path());
     for (const std::string& file : c.files) WriteScript(dir.path() + "/" + file, caseMarker);
@@ -624,6 +657,64 @@ TEST_F(Launcher, OnLinuxTheFirstListedToolOnPathStartsOrTheMessageShows) {
       EXPECT_TRUE(prompts.empty());
       EXPECT_EQ(WaitForLines(caseMarker, 1),
                 std::vector<std::string>{dir.path() + "/" + c.started});
+    }
+  }
+}
+
+// PATH as the system hands it over: a folder named in bytes that are not
+// UTF-8 is the folder tested and the folder started from (a re-encoded name
+// would start a program planted under the U+FFFD spelling), and empty or
+// relative entries never reach into the current directory.
+TEST_F(Launcher, OnLinuxOnlyAbsolutePathFoldersCountAndKeepTheirBytes) {
+  struct Case {
+    const char* what;
+    std::string path;                // "{tmp}" stands for the case's folder
+    std::vector<std::string> tools;  // executables to make, below {tmp}
+    std::string started;             // below {tmp}; "" for the message
+  };
+  const std::string replacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
+  const Case cases[] = {
+      {"empty entries", "::", {"hardinfo"}, ""},
+      {"a trailing empty entry", "{tmp}/none:", {"hardinfo"}, ""},
+      {"the current directory", ".", {"hardinfo"}, ""},
+      {"a relative folder", "bin", {"bin/hardinfo"}, ""},
+      {"relative entries passed over for an absolute one",
+       ":.:bin:{tmp}/abs",
+       {"hardinfo", "bin/hardinfo", "abs/hardinfo"},
+       "abs/hardinfo"},
+      {"a folder named in bytes that are not UTF-8",
+       "{tmp}/tools\xFF",
+       {"tools\xFF/hardinfo", "tools" + replacement + "/hardinfo"},
+       "tools\xFF/hardinfo"},
+      {"a Latin-1 folder name",
+       "{tmp}/caf\xE9",
+       {"caf\xE9/kinfocenter", "caf" + replacement + "/hardinfo"},
+       "caf\xE9/kinfocenter"},
+  };
+  about.Show();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::string caseMarker = dir.path() + "/marker";
+    for (const std::string& tool : c.tools) WriteScript(dir.path() + "/" + tool, caseMarker);
+    prompts.clear();
+    {
+      CwdGuard cwd(dir.path());
+      PathGuard guard(Replace(c.path, "{tmp}", dir.path()));
+      about.cmdSysInfo.Press();
+    }
+    EXPECT_TRUE(errors.empty());
+    if (c.started.empty()) {
+      EXPECT_EQ(prompts, std::vector<std::string>{kMessage});
+      Pump(100);
+      EXPECT_EQ(ReadLines(caseMarker), std::vector<std::string>{}) << "something started";
+    } else {
+      EXPECT_TRUE(prompts.empty());
+      EXPECT_EQ(WaitForLines(caseMarker, 1),
+                std::vector<std::string>{dir.path() + "/" + c.started});
+      Pump(100);
+      EXPECT_EQ(ReadLines(caseMarker).size(), 1u) << "more than one program started";
     }
   }
 }

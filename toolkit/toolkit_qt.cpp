@@ -1,6 +1,11 @@
 // The Qt 6 Widgets backend of the toolkit layer.
 #include "toolkit/toolkit_qt.h"
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -14,19 +19,22 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPixmapCache>
 #include <QPointer>
-#include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "identity/icon.h"
@@ -130,6 +138,8 @@ QString WrapCaption(const QString& caption, const QFont& font, int width) {
   return lines.join(QLatin1Char('\n'));
 }
 
+void FitCaption(QLabel* label, int designWidth);
+
 // A control that is one widget, shown and hidden with it.
 template <class Widget>
 class WidgetPeer : public ControlPeer {
@@ -146,21 +156,30 @@ class WidgetPeer : public ControlPeer {
 
 class LabelPeer final : public WidgetPeer<QLabel> {
  public:
-  using WidgetPeer::WidgetPeer;
+  explicit LabelPeer(QLabel* label) : WidgetPeer(label), designWidth_(label->width()) {
+    FitCaption(widget_, designWidth_);
+  }
   int SetCaption(std::string_view caption) override {
     widget_->setText(ToQt(caption));
+    FitCaption(widget_, designWidth_);
     return 0;
   }
   int SetToolTip(std::string_view text) override {
     widget_->setToolTip(ToQt(text));
     return 0;
   }
+
+ private:
+  int designWidth_;
 };
 
 class ButtonPeer final : public WidgetPeer<QPushButton> {
  public:
   using WidgetPeer::WidgetPeer;
-  ~ButtonPeer() override { QObject::disconnect(widget_, nullptr, nullptr, nullptr); }
+  // Only our own connection: a wildcard one would also cut the widget's
+  // destroyed() signal from Qt's accessibility cache, which then keeps (and
+  // may later use) an interface for every button ever deleted.
+  ~ButtonPeer() override { QObject::disconnect(widget_, &QPushButton::clicked, nullptr, nullptr); }
 };
 
 class TimerPeer final : public ControlPeer {
@@ -168,7 +187,7 @@ class TimerPeer final : public ControlPeer {
   explicit TimerPeer(QTimer* timer) : timer_(timer) {}
   ~TimerPeer() override {
     timer_->stop();
-    QObject::disconnect(timer_, nullptr, nullptr, nullptr);
+    QObject::disconnect(timer_, &QTimer::timeout, nullptr, nullptr);
   }
   int SetInterval(int milliseconds) override {
     // A Qt timer of interval 0 fires at every pass of the loop; ours never does.
@@ -256,6 +275,17 @@ class FormWidget final : public QWidget {
   ~FormWidget() override { QObject::disconnect(focusWatch_); }
 
   void AddLine(const Line::Design& line) { lines_.push_back(line); }
+
+  int DesignWidth() const { return LogicalPixels(form_.design().clientWidth); }
+  // Widens the client area to `width` pixels if it is narrower; never narrows.
+  void MakeRoom(int width) {
+    if (this->width() >= width) return;
+    if (form_.design().frame == Frame::Sizable) {
+      resize(width, height());
+    } else {
+      setFixedWidth(width);
+    }
+  }
   void AddFocusable(int tabIndex, QWidget* widget) { focusable_.emplace_back(tabIndex, widget); }
   void AddCancel(QPushButton* button) { cancel_ = button; }
   void AddDefault(QPushButton* button) { default_ = button; }
@@ -343,6 +373,27 @@ QAccessibleInterface* AccessibleFor(const QString&, QObject* object) {
     return new QAccessibleWidget(picture, QAccessible::Graphic);
   }
   return nullptr;
+}
+
+// A caption wider than its label is not clipped: the label grows to the
+// right, and its window with it where the label would stick out, keeping the
+// design's margin on the right. A caption that fits keeps the design's
+// width. Where the label wraps, only its widest word counts.
+void FitCaption(QLabel* label, int designWidth) {
+  const QFontMetricsF metrics(label->font());
+  const QString text = label->text();
+  const QStringList pieces =
+      label->wordWrap() ? text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)
+                        : text.split(QLatin1Char('\n'));
+  qreal needed = 0;
+  for (const QString& piece : pieces) needed = std::max(needed, metrics.horizontalAdvance(piece));
+  const int width = std::max(designWidth, static_cast<int>(std::ceil(needed)));
+  if (width != label->width()) label->resize(width, label->height());
+  auto* window = dynamic_cast<FormWidget*>(label->parentWidget());
+  if (!window) return;
+  const int designRight = label->x() + designWidth;
+  const int margin = std::max(0, window->DesignWidth() - designRight);
+  window->MakeRoom(label->x() + width + margin);
 }
 
 class WindowPeerQt final : public WindowPeer {
@@ -475,6 +526,17 @@ class WindowPeerQt final : public WindowPeer {
   FormWidget* widget_;
 };
 
+// The style caches the faces of its buttons under names that hold the key
+// of the button's palette, and every button made gets a palette with a new
+// key: each window loaded adds names, and the cache keeps the name of every
+// entry it ever held (Qt drops a name only when it is looked up again, or
+// when its entry cannot be stored at all). A window opened and closed all
+// day would grow the heap without end; with no room in the cache, no name
+// stays behind. The faces are painted afresh instead, a few small images.
+void KeepStylePixmapsUncached() {
+  if (QPixmapCache::cacheLimit() != 0) QPixmapCache::setCacheLimit(0);
+}
+
 void FatalMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
   std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
   if (type == QtFatalMsg) {
@@ -482,6 +544,26 @@ void FatalMessage(QtMsgType type, const QMessageLogContext&, const QString& mess
     std::fprintf(stderr, "tamberlode: cannot open a window: no usable display\n");
     std::_Exit(2);
   }
+}
+
+// The handler Qt's messages go through while the program runs.
+QtMessageHandler defaultMessageHandler = nullptr;
+// The exit status when the display goes away, as when there is none at start.
+constexpr int kDisplayLost = 2;
+
+// When the connection to the display breaks, Qt says so ("The X11 connection
+// broke (error 1). Did the X11 server die?", "The Wayland connection broke.
+// Did the Wayland compositor die?") and calls exit() from inside the event
+// loop; the exit handlers then destroy the application object and the
+// windows under the running loop, and the program dies of a signal. Say it
+// in one line and end at once instead.
+void RunningMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (message.contains(QLatin1String("connection broke"))) {
+    std::fprintf(stderr, "tamberlode: lost the display: %s\n", message.toLocal8Bit().constData());
+    std::fflush(stderr);
+    std::_Exit(kDisplayLost);
+  }
+  if (defaultMessageHandler) defaultMessageHandler(type, context, message);
 }
 
 }  // namespace
@@ -537,6 +619,7 @@ QWidget* NativeWindow(const Form& form) {
 }
 
 std::unique_ptr<WindowPeer> CreateWindow(Form& form) {
+  KeepStylePixmapsUncached();
   return std::make_unique<WindowPeerQt>(form);
 }
 
@@ -552,6 +635,7 @@ int Start(int, char**) {
   qInstallMessageHandler(FatalMessage);
   application = std::make_unique<QApplication>(applicationArgc, applicationArgv);
   qInstallMessageHandler(nullptr);
+  defaultMessageHandler = qInstallMessageHandler(RunningMessage);
   QApplication::setApplicationName(ToQt(identity::kTitle));
   QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Tamberlode"));
   // The program ends when no window is loaded, not when the last one hides.
@@ -575,10 +659,45 @@ void MessageBox(const std::string& prompt) {
   box.exec();
 }
 
+namespace {
+
+// Starts the program at `path`, exactly these bytes, in a session of its own;
+// 0 or the error of the start. Only an absolute path is started: a relative
+// one would name whatever lies in the current directory.
+int SpawnDetached(const std::string& path) {
+  if (path.empty() || path.front() != '/') return ENOENT;
+  posix_spawnattr_t attributes;
+  if (const int error = posix_spawnattr_init(&attributes); error != 0) return error;
+  sigset_t none, pipe;
+  sigemptyset(&none);
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &pipe);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  std::string argument0 = path;
+  char* const argv[] = {argument0.data(), nullptr};
+  pid_t pid = 0;
+  const int error = posix_spawn(&pid, path.c_str(), nullptr, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
+  if (error != 0) return error;
+  // The tool lives on its own; only its exit status is collected, so that
+  // no zombie is left behind.
+  std::thread([pid] {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  return 0;
+}
+
+}  // namespace
+
 int Launch(const std::string& programPath) {
-  // The path is the program itself: never split at spaces, never a shell.
-  return QProcess::startDetached(QString::fromLocal8Bit(programPath.c_str()), {}) ? 0
-                                                                                  : kFileNotFound;
+  // The path is the program itself: never split at spaces, never a shell,
+  // never re-encoded on the way.
+  return SpawnDetached(programPath) == 0 ? 0 : kFileNotFound;
 }
 
 std::string FileName(const std::string& path) {

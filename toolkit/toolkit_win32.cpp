@@ -602,11 +602,75 @@ void Reap() {
   }
 }
 
+// A caption wider than its label is not clipped: the label grows to the
+// right, and its window with it where the label would stick out, keeping the
+// design's margin on the right. A caption that fits keeps the design's
+// width. Where the label wraps, only its widest word counts.
+void FitCaption(HWND label, int designWidth) {
+  const int length = GetWindowTextLengthW(label);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  GetWindowTextW(label, text.data(), length + 1);
+  text.resize(static_cast<std::size_t>(length));
+  const bool wraps = (GetWindowLongW(label, GWL_STYLE) & SS_TYPEMASK) != SS_LEFTNOWORDWRAP;
+  int needed = 0;
+  if (HDC dc = GetDC(label)) {
+    const HGDIOBJ old =
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(label, WM_GETFONT, 0, 0)));
+    std::size_t start = 0;
+    while (start <= text.size()) {
+      std::size_t end = text.find_first_of(wraps ? L" \n" : L"\n", start);
+      if (end == std::wstring::npos) end = text.size();
+      SIZE size{};
+      if (end > start &&
+          GetTextExtentPoint32W(dc, text.data() + start, static_cast<int>(end - start), &size)) {
+        needed = std::max(needed, static_cast<int>(size.cx));
+      }
+      start = end + 1;
+    }
+    SelectObject(dc, old);
+    ReleaseDC(label, dc);
+  }
+  const HWND window = GetParent(label);
+  RECT box;
+  GetWindowRect(label, &box);
+  MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&box), 2);
+  const int width = std::max(designWidth, needed);
+  if (width != box.right - box.left) {
+    SetWindowPos(label, nullptr, 0, 0, width, box.bottom - box.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  const FormState* state = StateOf(window);
+  if (!state || !state->form) return;
+  const int margin = std::max(0, DevicePixels(state->form->design().clientWidth) -
+                                     static_cast<int>(box.left) - designWidth);
+  RECT client;
+  GetClientRect(window, &client);
+  const int room = box.left + width + margin;
+  if (client.right >= room) return;
+  // Never narrower: the window only grows, by its client area.
+  const auto style = static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
+  const auto exStyle = static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE));
+  RECT frame{0, 0, room, client.bottom};
+  AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+  SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+int ClientWidth(HWND hwnd) {
+  RECT rect;
+  GetClientRect(hwnd, &rect);
+  return rect.right;
+}
+
 class LabelPeer final : public ControlPeer {
  public:
-  explicit LabelPeer(HWND hwnd) : hwnd_(hwnd) {}
+  explicit LabelPeer(HWND hwnd) : hwnd_(hwnd), designWidth_(ClientWidth(hwnd)) {
+    FitCaption(hwnd_, designWidth_);
+  }
   int SetCaption(std::string_view caption) override {
-    return SetWindowTextW(hwnd_, Wide(caption).c_str()) ? 0 : kBackendFailure;
+    if (!SetWindowTextW(hwnd_, Wide(caption).c_str())) return kBackendFailure;
+    FitCaption(hwnd_, designWidth_);
+    return 0;
   }
   int SetVisible(bool visible) override {
     ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE);
@@ -617,6 +681,7 @@ class LabelPeer final : public ControlPeer {
 
  private:
   HWND hwnd_;
+  int designWidth_;
 };
 
 class ButtonPeer final : public ControlPeer {
@@ -916,8 +981,24 @@ void MessageBox(const std::string& prompt) {
   MessageBoxW(nullptr, Wide(prompt).c_str(), Wide(identity::kTitle).c_str(), MB_OK | MB_TASKMODAL);
 }
 
+// "C:\..." or a UNC name "\\server\share\..." (also "\\?\" and "\\.\"):
+// a path that names one file wherever the program runs. "tool.exe",
+// "bin\tool.exe", "\tool.exe" and "C:tool.exe" all depend on the current
+// drive or folder.
+bool FullyQualified(const std::string& path) {
+  const auto separator = [](char c) { return c == '\\' || c == '/'; };
+  if (path.size() >= 3 &&
+      ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+      path[1] == ':' && separator(path[2])) {
+    return true;
+  }
+  return path.size() >= 3 && separator(path[0]) && separator(path[1]) && !separator(path[2]);
+}
+
 int Launch(const std::string& programPath) {
-  // The path is the program itself: never split at spaces, never a shell.
+  // The path is the program itself: never split at spaces, never a shell,
+  // and never a name the current folder (or the search path) resolves.
+  if (!FullyQualified(programPath)) return kFileNotFound;
   const std::wstring application = Wide(programPath);
   std::wstring commandLine = L"\"" + application + L"\"";
   STARTUPINFOW startup{};

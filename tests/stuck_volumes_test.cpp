@@ -1,0 +1,212 @@
+// Real faults: FUSE filesystems whose statfs never answers or answers late
+// (tests/faults/stuckfs.py), mounts that move under the query, and a /proc
+// covered by a tmpfs, all in a private mount namespace of this process.
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "drives/drivemap_posix.h"
+#include "survey/survey.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+bool Succeeds(const std::string& command) {
+  return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::vector<std::string> Survey(drives::DriveQuery& query) {
+  survey::TextTable table;
+  survey::SurveyDrives(
+      {[&query] { query.BeginSurvey(); },
+       [&query](const std::string& root, std::int32_t& a, std::int32_t& b, std::int32_t& c,
+                std::int32_t& d) { return query.Query(root.c_str(), a, b, c, d); }},
+      table);
+  return {table.Texts().begin(), table.Texts().end()};
+}
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// C:'s text, within what others writing to the disk meanwhile may change.
+void ExpectRootText(const std::string& text) {
+  struct statvfs info {};
+  ASSERT_EQ(::statvfs("/", &info), 0);
+  const double megabytes = static_cast<double>(info.f_bavail) * info.f_frsize / 1048576.0;
+  ASSERT_TRUE(text.ends_with("MB")) << text;
+  EXPECT_NEAR(std::atof(text.c_str()), megabytes, megabytes / 100 + 1) << text;
+}
+
+bool Mounted(const fs::path& point) {
+  std::ifstream table("/proc/self/mountinfo");
+  std::string line;
+  while (std::getline(table, line))
+    if (line.find(" " + point.string() + " ") != std::string::npos) return true;
+  return false;
+}
+
+class StuckVolumes : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (::geteuid() != 0) GTEST_SKIP() << "FUSE mounts need root; running as uid " << ::geteuid();
+    if (::access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "no /dev/fuse";
+    if (!Succeeds("/usr/bin/python3 -c 'import fusepy'"))
+      GTEST_SKIP() << "python3-fusepy is not installed";
+    if (::unshare(CLONE_NEWNS) != 0)
+      GTEST_SKIP() << "no private mount namespace: unshare: " << std::strerror(errno);
+    // Nothing mounted from here on may travel back to the host.
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+      GTEST_SKIP() << "cannot make / private: " << std::strerror(errno);
+    char pattern[] = "/tmp/tamberlode-stuck-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+
+  void TearDown() override {
+    // Killing a daemon ends its stuck requests: the children asking it end too.
+    for (const pid_t daemon : daemons_) ::kill(daemon, SIGKILL);
+    for (const pid_t daemon : daemons_) ::waitpid(daemon, nullptr, 0);
+    for (auto it = points_.rbegin(); it != points_.rend(); ++it) ::umount2(it->c_str(), MNT_DETACH);
+    std::error_code ignored;
+    if (!dir_.empty()) fs::remove_all(dir_, ignored);
+  }
+
+  // Mounts a stuckfs of type fuse.`type` at `name` (below the test's
+  // directory) and waits for it to show in the mount table.
+  fs::path Mount(const std::string& name, const std::string& type, const std::string& mode,
+                 int freeMegabytes = 2048) {
+    const fs::path point = dir_ / name;
+    fs::create_directories(point);
+    const std::string free = std::to_string(freeMegabytes);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::execl("/usr/bin/python3", "python3", TAMBERLODE_STUCKFS, point.c_str(), type.c_str(),
+              mode.c_str(), free.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    daemons_.push_back(pid);
+    points_.push_back(point);
+    const auto deadline = Clock::now() + 10s;
+    while (!Mounted(point) && Clock::now() < deadline) std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(Mounted(point)) << "stuckfs did not mount " << point;
+    return point;
+  }
+
+  fs::path dir_;
+  std::vector<pid_t> daemons_;
+  std::vector<fs::path> points_;
+};
+
+// Six volumes whose statfs never answers, of the kinds that used to hang
+// the survey for ever (only sshfs and curlftpfs were given a time limit),
+// and a seventh that answers late: one survey waits one deadline for all.
+TEST_F(StuckVolumes, OneSurveyWaitsOneDeadlineForAllAndStuckMountsFailAtOnceAfter) {
+  const std::vector<std::string> types = {"rclone", "s3fs",      "glusterfs",
+                                          "sshfs",  "curlftpfs", "davfs"};
+  std::vector<fs::path> hung;
+  for (std::size_t i = 0; i < types.size() - 1; ++i)
+    hung.push_back(Mount(std::to_string(i) + "-" + types[i], types[i], "block"));
+  const fs::path late = Mount("late", "davfs", "sleep:1", 1000);
+  drives::DriveQuery query(drives::KernelMountTable(), drives::CheckedStat, 3s);
+
+  auto begin = Clock::now();
+  const std::vector<std::string> first = Survey(query);
+  const double firstSeconds = Seconds(Clock::now() - begin);
+  std::cout << "[   TIME   ] first survey " << firstSeconds << " s\n";
+  EXPECT_GE(firstSeconds, 2.9);  // the deadline, once
+  EXPECT_LT(firstSeconds, 4.5);
+  ExpectRootText(first[2]);
+  for (int slot = 4; slot <= 8; ++slot) EXPECT_EQ(first[slot - 1], "n/a") << slot;
+  EXPECT_EQ(first[8], "1000MB");  // the late one, answered side by side
+
+  // The same mounts are still stuck: they fail at once, and no call piles up.
+  begin = Clock::now();
+  std::vector<std::string> second = Survey(query);
+  const double secondSeconds = Seconds(Clock::now() - begin);
+  std::cout << "[   TIME   ] second survey " << secondSeconds << " s\n";
+  EXPECT_LT(secondSeconds, 2.0);  // the late volume's second after all
+  ExpectRootText(second[2]);
+  second[2] = first[2];
+  EXPECT_EQ(second, first);
+
+  // A healthy volume in the place of a stuck one is another mount: it answers.
+  ASSERT_EQ(::umount2(hung[0].c_str(), MNT_DETACH), 0) << std::strerror(errno);
+  Mount(hung[0].filename().string(), "rclone", "ok", 3000);
+  const std::vector<std::string> third = Survey(query);
+  EXPECT_EQ(third[8], "3000MB") << drives::DescribeSlot(query.Map(), 9);
+  EXPECT_EQ(drives::DescribeSlot(query.Map(), 9).rfind(hung[0].string() + " ", 0), 0u);
+}
+
+// A stuck call must not keep the program from ending: a process that has
+// surveyed a hung volume ends as soon as it exits.
+TEST_F(StuckVolumes, AProcessEndsWhileItsQueryIsStuck) {
+  Mount("hung", "glusterfs", "block");
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    drives::DriveQuery query(drives::KernelMountTable(), drives::CheckedStat, 500ms);
+    Survey(query);
+    std::exit(0);  // as the program does after Exit: exit handlers and all
+  }
+  const auto deadline = Clock::now() + 10s;
+  int status = -1;
+  pid_t ended = 0;
+  while ((ended = ::waitpid(pid, &status, WNOHANG)) == 0 && Clock::now() < deadline)
+    std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(ended, pid) << "the surveying process did not end";
+  if (ended == pid) {
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+}
+
+// A figure comes only from the mount the letter was given to: not from a
+// volume mounted over its parent since, nor from what lies under it once
+// it is gone.
+TEST_F(StuckVolumes, AFigureComesOnlyFromTheMountTheLetterWasGivenTo) {
+  const fs::path inner = Mount("p/sub", "s3fs", "ok", 100);
+  const fs::path outer = Mount("p", "s3fs", "ok", 200);
+  drives::DriveQuery query(drives::KernelMountTable(), drives::CheckedStat, 3s);
+  std::vector<std::string> texts = Survey(query);
+  ASSERT_EQ(drives::DescribeSlot(query.Map(), 4).rfind(inner.string() + " ", 0), 0u);
+  EXPECT_EQ(texts[3], "n/a");  // covered: its mount point leads into the outer volume now
+  EXPECT_EQ(texts[4], "200MB");
+
+  // The map as it was when read; the volume goes before it is asked.
+  const fs::path gone = Mount("gone", "s3fs", "ok", 300);
+  drives::MountSource live = drives::KernelMountTable();
+  const std::optional<drives::DriveMap> stale = live.read();
+  drives::DriveQuery staleQuery({[] { return false; }, [stale] { return stale; }});
+  EXPECT_EQ(Survey(staleQuery)[5], "300MB");
+  ASSERT_EQ(::umount2(gone.c_str(), MNT_DETACH), 0) << std::strerror(errno);
+  texts = Survey(staleQuery);
+  EXPECT_EQ(texts[5], "n/a") << "figure of the directory under the mount point: " << texts[5];
+}
+
+// Without a mount table (no /proc, as in many chroots), C: is still the root.
+TEST_F(StuckVolumes, CIsTheRootWhenTheMountTableCannotBeRead) {
+  ASSERT_EQ(::mount("tmpfs", "/proc", "tmpfs", 0, nullptr), 0) << std::strerror(errno);
+  const bool unreadable = !std::ifstream("/proc/self/mountinfo").good();
+  drives::DriveQuery query(drives::KernelMountTable());
+  const std::vector<std::string> texts = Survey(query);
+  ::umount2("/proc", MNT_DETACH);
+  ASSERT_TRUE(unreadable);
+  ExpectRootText(texts[2]);
+  EXPECT_EQ(drives::DescribeSlot(query.Map(), 3), "/");
+}
+
+}  // namespace
