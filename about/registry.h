@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace about {
 
@@ -34,5 +36,10 @@ class Registry {
 
 // advapi32 on Windows; on Linux a read-only stand-in.
 Registry& PlatformRegistry();
+
+// Text data that RegQueryValueExA returned, which is in the system's ANSI
+// code page, as the program's own UTF-8 text. On Linux the stand-in's data
+// is already the locale's text and stays as it is.
+std::string FromAnsiCodePage(std::string_view data);
 
 }  // namespace about

@@ -128,4 +128,6 @@ Registry& PlatformRegistry() {
   return registry;
 }
 
+std::string FromAnsiCodePage(std::string_view data) { return std::string(data); }
+
 }  // namespace about

@@ -112,7 +112,8 @@ bool frmAbout::GetKeyValue(const about::RegistryKey& KeyRoot, const std::string&
 
   switch (type) {
     case about::kRegSz:
-      KeyVal.assign(reinterpret_cast<const char*>(buffer.data()), kept);
+      // The A function hands the text over in the ANSI code page.
+      KeyVal = about::FromAnsiCodePage({reinterpret_cast<const char*>(buffer.data()), kept});
       break;
     case about::kRegDword: {
       constexpr char kDigits[] = "0123456789ABCDEF";

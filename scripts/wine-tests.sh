@@ -213,6 +213,29 @@ else
   say "SKIPPED: end-to-end run (xdotool or imagemagick is not installed)"
 fi
 
+# ---- What a person sees: fonts at 96, 120, 144 DPI; windows in pixels ------
+# The system DPI of the prefix; a fresh server and desktop take it up.
+set_dpi() {
+  reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f
+  timeout 20 wineserver -k >/dev/null 2>&1 || true
+  timeout 20 wineserver -w >/dev/null 2>&1 || true
+  timeout 20 wineserver -p 300 >/dev/null 2>&1 || true
+  WINE_TIMEOUT=60 wine_run "$win64/tests/wintext.exe" "" >/dev/null 2>&1 || true
+}
+for dpi in 96 120 144; do
+  set_dpi "$dpi"
+  if [[ $dpi -ne 96 ]]; then  # 96 DPI ran with the other Win32 tests
+    say "the design texts against their boxes at $dpi DPI"
+    run_gtest "$win64/tests/win32_tests.exe" --gtest_filter='Win32Fonts.*'
+  fi
+  if [[ $dpi -ne 120 ]] && command -v xdotool >/dev/null && command -v import >/dev/null; then
+    say "the windows in pixels at $dpi DPI (screenshots in $win64/screenshots)"
+    /usr/bin/python3 tests/win32/wine_pixels.py "$win64" "$dpi" "$win64/screenshots" ||
+      fail "the windows in pixels at $dpi DPI"
+  fi
+done
+set_dpi 96
+
 # ---- Colour schemes: every text readable, also with white window text -----
 if command -v xdotool >/dev/null && command -v import >/dev/null; then
   say "contrast: Tamberlode.exe under the default scheme and with white window text"

@@ -87,11 +87,52 @@ int FontHeight(double points) {
   return -static_cast<int>(std::lround(points * session.dpi / 72.0));
 }
 
-HFONT MakeFont(const Font& font) {
-  return CreateFontW(FontHeight(font.points), 0, 0, 0, font.weight, font.italic, font.underline,
-                     FALSE, static_cast<BYTE>(font.charset), OUT_DEFAULT_PRECIS,
-                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                     Wide(font.name).c_str());
+// `height` as CreateFont takes it: negative for the em height in pixels.
+HFONT MakeFontOfHeight(const Font& font, int height) {
+  return CreateFontW(height, 0, 0, 0, font.weight, font.italic, font.underline, FALSE,
+                     static_cast<BYTE>(font.charset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, Wide(font.name).c_str());
+}
+
+HFONT MakeFont(const Font& font) { return MakeFontOfHeight(font, FontHeight(font.points)); }
+
+// One text of a window as its control lays it out, for fitting the fonts.
+struct BoxedText {
+  HWND control;
+  Font font;
+  std::wstring text;
+  int width, height;  // pixels the text may use
+  UINT format;        // DrawText flags of the control
+};
+
+// A push button draws its caption inside 2 pixels of edge and 1 of room for
+// the focus mark on each side (at 96 DPI).
+int ButtonInset() { return MulDiv(3, session.dpi, 96); }
+
+// Whether `text` lies inside its box when set in `font`: no wider than the
+// box, and no more lines than the box holds (a single line may be taller
+// than its box: only the empty part of the cell is cut).
+bool Fits(HDC dc, HFONT font, const BoxedText& text) {
+  const HGDIOBJ old = SelectObject(dc, font);
+  RECT laid{0, 0, text.width, 0};
+  DrawTextW(dc, text.text.c_str(), static_cast<int>(text.text.size()), &laid,
+            text.format | DT_CALCRECT);
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
+  SelectObject(dc, old);
+  const int height = laid.bottom - laid.top;
+  return laid.right - laid.left <= text.width &&
+         (height <= text.height || height <= metrics.tmHeight);
+}
+
+// The face the system gives for `font`: on Windows the design's own; under
+// Wine "MS Sans Serif" becomes a wider open face.
+std::wstring GivenFace(HDC dc, HFONT font) {
+  const HGDIOBJ old = SelectObject(dc, font);
+  wchar_t face[LF_FACESIZE] = L"";
+  GetTextFaceW(dc, LF_FACESIZE, face);
+  SelectObject(dc, old);
+  return face;
 }
 
 // One image of an .ico file: the directory entry's size and where its
@@ -419,6 +460,7 @@ struct FormState {
   std::vector<std::pair<int, HWND>> tabOrder;  // design tab index, control
   HWND defaultButton = nullptr, cancelButton = nullptr, savedFocus = nullptr;
   int nextId = kFirstControlId;
+  std::vector<BoxedText> texts;  // the design texts, fitted once all controls exist
 
   ~FormState() {
     for (HFONT font : fonts) DeleteObject(font);
@@ -451,6 +493,60 @@ struct FormState {
       SendMessageW(button, BM_SETSTYLE, button == marked ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
     }
   }
+  void AddText(HWND control, const std::optional<Font>& font, std::string_view text,
+               const Rect& box, bool button, DWORD labelStyle) {
+    if (text.empty()) return;
+    const int inset = button ? ButtonInset() : 0;
+    UINT format = DT_EXPANDTABS;
+    if (!button) format |= DT_NOPREFIX;  // labels are SS_NOPREFIX
+    if (button || (labelStyle & SS_TYPEMASK) != SS_LEFTNOWORDWRAP) format |= DT_WORDBREAK;
+    texts.push_back({control, font.value_or(DefaultFont()), Wide(text),
+                     DevicePixels(box.width) - 2 * inset, DevicePixels(box.height) - 2 * inset,
+                     format});
+  }
+  // Where the system sets a design font in another face than the design's,
+  // the font is set smaller, a pixel at a time, until every text of the
+  // window in it fits its box: the stand-in faces run wider (the Qt backend
+  // scales its open faces for the same reason). The design's own face keeps
+  // the design size. Fonts of one name and size shrink together.
+  void FitFonts() {
+    HDC dc = GetDC(hwnd);
+    std::vector<bool> done(texts.size(), false);
+    for (std::size_t first = 0; first < texts.size(); ++first) {
+      if (done[first]) continue;
+      const Font& design = texts[first].font;
+      std::vector<const BoxedText*> group;
+      for (std::size_t i = first; i < texts.size(); ++i) {
+        if (!done[i] && texts[i].font.name == design.name &&
+            texts[i].font.points == design.points) {
+          group.push_back(&texts[i]);
+          done[i] = true;
+        }
+      }
+      const int designHeight = FontHeight(design.points);
+      HFONT probe = MakeFont(design);
+      const bool ownFace = _wcsicmp(GivenFace(dc, probe).c_str(), Wide(design.name).c_str()) == 0;
+      DeleteObject(probe);
+      if (ownFace) continue;
+      // Never below two thirds of the design size: past that a text that
+      // still does not fit is better cut than unreadable.
+      const int smallest = std::min(-1, designHeight * 2 / 3);
+      int height = designHeight;
+      for (; height < smallest; ++height) {
+        HFONT font = MakeFontOfHeight(design, height);
+        const bool all = std::all_of(group.begin(), group.end(),
+                                     [&](const BoxedText* text) { return Fits(dc, font, *text); });
+        DeleteObject(font);
+        if (all) break;
+      }
+      if (height == designHeight) continue;
+      for (const BoxedText* text : group) {
+        fonts.push_back(MakeFontOfHeight(text->font, height));
+        SendMessageW(text->control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts.back()), FALSE);
+      }
+    }
+    ReleaseDC(hwnd, dc);
+  }
   void FocusFirst() {
     for (const auto& [index, control] : tabOrder) {
       if ((GetWindowLongW(control, GWL_STYLE) & WS_TABSTOP) && IsWindowVisible(control) &&
@@ -466,9 +562,27 @@ FormState* StateOf(HWND hwnd) {
   return reinterpret_cast<FormState*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
 }
 
+// A line wider than one pixel grows downwards (rightwards) from its
+// coordinate, as the design means: the About box's white line lies below
+// its grey one. GDI centres wide pens, which would cover the grey row.
+bool PaintWideStraightLine(HDC dc, const Line::Design& line) {
+  if (line.width <= 1 || (line.y1 != line.y2 && line.x1 != line.x2)) return false;
+  const int x1 = DevicePixels(std::min(line.x1, line.x2)),
+            x2 = DevicePixels(std::max(line.x1, line.x2));
+  const int y1 = DevicePixels(std::min(line.y1, line.y2)),
+            y2 = DevicePixels(std::max(line.y1, line.y2));
+  const RECT rect =
+      line.y1 == line.y2 ? RECT{x1, y1, x2, y1 + line.width} : RECT{x1, y1, x1 + line.width, y2};
+  HBRUSH brush = CreateSolidBrush(ToColorRef(line.color));
+  FillRect(dc, &rect, brush);
+  DeleteObject(brush);
+  return true;
+}
+
 // The window's lines, in creation order, under its controls.
 void PaintLines(HDC dc, const FormState& state) {
   for (const Line::Design& line : state.lines) {
+    if (PaintWideStraightLine(dc, line)) continue;
     LOGBRUSH brush{BS_SOLID, ToColorRef(line.color), 0};
     HPEN pen = ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_FLAT,
                             static_cast<DWORD>(std::max(1, line.width)), &brush, 0, nullptr);
@@ -776,6 +890,7 @@ class WindowPeerWin32 final : public WindowPeer {
     const HWND hwnd = Child(L"STATIC", label.Caption(), style, d.rect, d.tabIndex, nullptr);
     if (!hwnd) return nullptr;
     SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(state_->FontFor(d.font)), FALSE);
+    state_->AddText(hwnd, d.font, label.Caption(), d.rect, false, style);
     const TextColors colors = ReadableColors(d.foreColor, d.backColor, SystemRgb);
     const COLORREF back = ToColorRef(colors.back);
     state_->labels[hwnd] = {ToColorRef(colors.fore), state_->BrushFor(back), back};
@@ -791,6 +906,7 @@ class WindowPeerWin32 final : public WindowPeer {
     const HWND hwnd = Child(L"BUTTON", d.caption, style, d.rect, d.tabIndex, nullptr);
     if (!hwnd) return nullptr;
     SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(state_->FontFor(d.font)), FALSE);
+    state_->AddText(hwnd, d.font, d.caption, d.rect, true, 0);
     state_->buttons[id] = &button;
     if (d.isDefault) state_->defaultButton = hwnd;
     if (d.cancel) state_->cancelButton = hwnd;
@@ -829,6 +945,7 @@ class WindowPeerWin32 final : public WindowPeer {
   }
 
   int FinishLoad() override {
+    state_->FitFonts();
     // The tab order is the z-order of the children: sort by tab index.
     auto& order = state_->tabOrder;
     std::stable_sort(order.begin(), order.end(),
@@ -977,8 +1094,57 @@ void Stop() {
 
 void Quit(int status) { PostQuitMessage(status); }
 
+namespace {
+
+bool IsForm(HWND hwnd) {
+  wchar_t className[32] = L"";
+  return hwnd && GetClassNameW(hwnd, className, 32) && std::wcscmp(className, kFormClass) == 0;
+}
+
+// The program's other windows that take input now; the message box turns
+// them off while it is up, as a task-modal box does.
+BOOL CALLBACK CollectEnabled(HWND hwnd, LPARAM windows) {
+  if (IsWindowVisible(hwnd) && IsWindowEnabled(hwnd)) {
+    reinterpret_cast<std::vector<HWND>*>(windows)->push_back(hwnd);
+  }
+  return TRUE;
+}
+
+// The form the message box belongs to: the active one, else the front-most
+// visible form of the program (EnumThreadWindows goes front to back).
+BOOL CALLBACK FindFrontForm(HWND hwnd, LPARAM found) {
+  if (!IsForm(hwnd) || !IsWindowVisible(hwnd)) return TRUE;
+  *reinterpret_cast<HWND*>(found) = hwnd;
+  return FALSE;
+}
+
+}  // namespace
+
 void MessageBox(const std::string& prompt) {
-  MessageBoxW(nullptr, Wide(prompt).c_str(), Wide(identity::kTitle).c_str(), MB_OK | MB_TASKMODAL);
+  // The box is owned by the active form: when it closes, that form is
+  // active again and the focus is back where it was (an ownerless box
+  // leaves no window active, and Esc and Enter go nowhere).
+  HWND owner = GetActiveWindow();
+  if (!IsForm(owner)) {
+    owner = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindFrontForm, reinterpret_cast<LPARAM>(&owner));
+  }
+  const HWND focus = GetFocus();
+  std::vector<HWND> others;
+  EnumThreadWindows(GetCurrentThreadId(), CollectEnabled, reinterpret_cast<LPARAM>(&others));
+  std::erase(others, owner);
+  for (HWND window : others) EnableWindow(window, FALSE);
+  MessageBoxW(owner, Wide(prompt).c_str(), Wide(identity::kTitle).c_str(),
+              MB_OK | (owner ? MB_APPLMODAL : MB_TASKMODAL));
+  for (HWND window : others) {
+    if (IsWindow(window)) EnableWindow(window, TRUE);
+  }
+  if (owner && IsWindow(owner)) {
+    SetActiveWindow(owner);
+    if (focus && IsWindow(focus) && IsChild(owner, focus) && IsWindowVisible(focus)) {
+      SetFocus(focus);
+    }
+  }
 }
 
 // "C:\..." or a UNC name "\\server\share\..." (also "\\?\" and "\\.\"):

@@ -2,10 +2,12 @@
 // by the name given, the function looked up by its exported name, and the
 // address kept for later calls. After every call the platform's last-error
 // value is captured, as the program's declarations promise; nothing reads it.
+// Calls may come from several threads (the network drives' questions).
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
 #include <bit>
 #include <optional>
 #include <utility>
@@ -24,16 +26,18 @@ class Bound<Result(WINAPI*)(Args...)> {
 
   // The function's result, or nullopt when it cannot be bound.
   std::optional<Result> operator()(Args... args) {
-    if (function_ == nullptr) {
+    Function function = function_.load();
+    if (function == nullptr) {
       const HMODULE library = LoadLibraryA(library_);
       const FARPROC address = library != nullptr ? GetProcAddress(library, name_) : nullptr;
       if (address == nullptr) {
         lastError_ = GetLastError();
         return std::nullopt;
       }
-      function_ = std::bit_cast<Function>(address);
+      function = std::bit_cast<Function>(address);
+      function_ = function;  // any thread binding it finds the same address
     }
-    const Result result = function_(std::forward<Args>(args)...);
+    const Result result = function(std::forward<Args>(args)...);
     lastError_ = GetLastError();
     return result;
   }
@@ -44,8 +48,8 @@ class Bound<Result(WINAPI*)(Args...)> {
  private:
   const char* library_;
   const char* name_;
-  Function function_ = nullptr;
-  DWORD lastError_ = 0;
+  std::atomic<Function> function_ = nullptr;
+  std::atomic<DWORD> lastError_ = 0;
 };
 
 }  // namespace win32

@@ -5,14 +5,21 @@
 //   TAMBERLODE_WINE_SURVEY   nine texts separated by "|", "*" for any
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "drives/module1.h"
+#include "drives/remote_win32.h"
 #include "survey/survey.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -118,6 +125,82 @@ TEST(FreeSpaceQuery, SurveyOfTheMappedDrives) {
     if (want == "*") continue;
     EXPECT_EQ(table.Read(slot), want) << "drive " << static_cast<char>('A' + slot - 1);
   }
+}
+
+// Network drives: D: hangs until the test lets it go, E: answers, C: is a
+// local disk. One survey waits one deadline; the hung drive then fails at
+// once until it has answered, and a new mapping of its letter is asked anew.
+TEST(RemoteDrives, AskedSideBySideUnderOneDeadlineAndAStuckDriveFailsAtOnce) {
+  using namespace std::chrono_literals;
+  struct Shared {
+    std::mutex mutex;
+    std::condition_variable released;
+    bool open = false;
+    std::atomic<int> dCalls{0};
+    std::atomic<bool> localOnCaller{true};
+    std::string mapping = "\\Device\\LanmanRedirector\\;D:0\\server\\share";
+  };
+  auto shared = std::make_shared<Shared>();
+  const std::thread::id caller = std::this_thread::get_id();
+  drives::RemoteDrives remote(
+      [shared](const std::string& root) -> drives::RemoteDrives::Kind {
+        if (root == "d:\\" || root == "e:\\") return {true, root == "d:\\" ? shared->mapping : "e"};
+        return {};
+      },
+      [shared, caller](const std::string& root, std::int32_t& spc, std::int32_t& bps,
+                       std::int32_t& free, std::int32_t& total) -> std::int32_t {
+        if (root == "d:\\") {
+          ++shared->dCalls;
+          std::unique_lock lock(shared->mutex);
+          shared->released.wait(lock, [&] { return shared->open; });
+        } else if (root == "c:\\") {
+          if (std::this_thread::get_id() != caller) shared->localOnCaller = false;
+        } else if (root != "e:\\") {
+          return 0;
+        }
+        spc = 8, bps = 512, total = 1 << 20;
+        free = root == "c:\\" ? 1 << 18 : root == "d:\\" ? 1 << 17 : 1 << 16;
+        return 1;
+      },
+      400ms);
+  const auto run = [&remote] {
+    survey::TextTable table;
+    survey::SurveyDrives(
+        {[&remote] { remote.Begin(); },
+         [&remote](const std::string& root, std::int32_t& a, std::int32_t& b, std::int32_t& c,
+                   std::int32_t& d) { return remote.Ask(root, a, b, c, d); }},
+        table);
+    return table.Texts();
+  };
+
+  auto begin = std::chrono::steady_clock::now();
+  auto texts = run();
+  auto took = std::chrono::steady_clock::now() - begin;
+  EXPECT_GE(took, 400ms);
+  EXPECT_LT(took, 2s);
+  EXPECT_EQ(texts[2], "1024MB");
+  EXPECT_EQ(texts[3], "n/a");
+  EXPECT_EQ(texts[4], "256MB");
+  EXPECT_TRUE(shared->localOnCaller);
+
+  begin = std::chrono::steady_clock::now();
+  texts = run();
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, 300ms);
+  EXPECT_EQ(texts[3], "n/a");
+  EXPECT_EQ(shared->dCalls, 1);  // no second thread behind the stuck one
+
+  shared->mapping = "\\Device\\LanmanRedirector\\;D:0\\other\\share";  // D: mapped anew
+  run();
+  EXPECT_EQ(shared->dCalls, 2);
+
+  {
+    std::lock_guard lock(shared->mutex);
+    shared->open = true;
+  }
+  shared->released.notify_all();
+  std::this_thread::sleep_for(100ms);
+  texts = run();
+  EXPECT_EQ(texts[3], "512MB");
 }
 
 }  // namespace

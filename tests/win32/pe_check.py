@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Checks the 32-bit Tamberlode.exe from the file: a 32-bit GUI executable
-with the expected version resource, icon and DPI-aware manifest, that
+with the expected version resource, icon and manifest (DPI-aware,
+asInvoker, supportedOS), stripped but randomised and no-execute, that
 imports only system DLLs.
 Usage: pe_check.py Tamberlode.exe   (exit 1 on the first list of faults)"""
+import os
 import sys
 
 import pefile
@@ -18,6 +20,13 @@ STRINGS = {
     "InternalName": "Tamberlode", "OriginalFilename": "Tamberlode.exe",
 }
 ICONS = [(32, 32, 1), (32, 32, 4), (16, 16, 4)]  # width, height, bits per pixel
+SUPPORTED_OS = {
+    "Windows 7": "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+    "Windows 8": "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+    "Windows 8.1": "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+    "Windows 10 and 11": "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
+}
+MAX_SIZE = 768 * 1024
 
 
 def text(value):
@@ -88,6 +97,35 @@ def main(path):
     print(f"  manifests = {len(manifests)}, DPI-aware = {dpi_aware}")
     if not dpi_aware:
         faults.append("no manifest declaring the program DPI-aware")
+    manifest = manifests[0] if manifests else ""
+    # asInvoker: no installer detection, no registry virtualisation.
+    if 'requestedExecutionLevel level="asInvoker"' not in manifest:
+        faults.append("the manifest requests no asInvoker execution level")
+    missing_os = [name for name, guid in SUPPORTED_OS.items() if guid not in manifest.lower()]
+    print(f"  supportedOS missing = {missing_os}")
+    if missing_os:
+        faults.append(f"the manifest lacks supportedOS entries for {missing_os}")
+
+    # A release build without its symbols, still randomised and no-execute.
+    size = os.path.getsize(path)
+    print(f"  size = {size} bytes (at most {MAX_SIZE})")
+    if size > MAX_SIZE:
+        faults.append(f"{size} bytes, more than {MAX_SIZE}: debugging symbols left in?")
+    symbols = pe.FILE_HEADER.NumberOfSymbols
+    debug = [s.Name.rstrip(b"\0").decode(errors="replace") for s in pe.sections
+             if s.Name.startswith(b"/") or s.Name.startswith(b".debug")]
+    print(f"  COFF symbols = {symbols}, debug sections = {debug}")
+    if symbols or debug:
+        faults.append(f"not stripped: {symbols} symbols, sections {debug}")
+    flags = pe.OPTIONAL_HEADER.DllCharacteristics
+    for name in ("IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE", "IMAGE_DLLCHARACTERISTICS_NX_COMPAT"):
+        if not flags & pefile.DLL_CHARACTERISTICS[name]:
+            faults.append(f"{name} is not set")
+    relocations = pe.OPTIONAL_HEADER.DATA_DIRECTORY[
+        pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]].Size
+    print(f"  DllCharacteristics = 0x{flags:x}, relocations = {relocations} bytes")
+    if not relocations:
+        faults.append("no relocations: the image cannot be moved (ASLR)")
 
     imports = sorted(entry.dll.decode().upper() for entry in pe.DIRECTORY_ENTRY_IMPORT)
     print(f"  imports = {imports}")
