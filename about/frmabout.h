@@ -13,7 +13,7 @@ class frmAbout final : public tk::Form {
   frmAbout();
 
   // clang-format off
-  tk::PictureBox picIcon{*this, {.rect = {240, 240, 480, 480}, .tabIndex = 1, .picture = identity::IconIco()}};
+  tk::PictureBox picIcon{*this, {.rect = {240, 240, 480, 480}, .tabIndex = 1, .picture = identity::IconIco(), .description = "Tamberlode icon"}};
   tk::CommandButton cmdOK{*this, {.caption = "OK", .rect = {1365, 2625, 1260, 345}, .tabIndex = 0, .isDefault = true, .cancel = true}, &frmAbout::cmdOK_Click};
   tk::CommandButton cmdSysInfo{*this, {.caption = "&System Info...", .rect = {1380, 3075, 1245, 345}, .tabIndex = 2}, &frmAbout::cmdSysInfo_Click};
  private:

@@ -236,6 +236,15 @@ for dpi in 96 120 144; do
 done
 set_dpi 96
 
+# ---- Colour schemes: every text readable, also with white window text -----
+if command -v xdotool >/dev/null && command -v import >/dev/null; then
+  say "contrast: Tamberlode.exe under the default scheme and with white window text"
+  /usr/bin/python3 tests/win32/wine_contrast.py "$win64" "$win64/screenshots" ||
+    fail "contrast of the texts under Wine's colour schemes"
+else
+  say "SKIPPED: contrast check (xdotool or imagemagick is not installed)"
+fi
+
 if [[ $failures -ne 0 ]]; then
   say "$failures failure(s)"
   exit 1

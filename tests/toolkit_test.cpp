@@ -276,6 +276,43 @@ TEST(Services, ShellOfAMissingProgramRaisesFileNotFound) {
   EXPECT_THROW(tk::Shell(""), tk::Error);
 }
 
+// What texts are drawn in under a scheme: system colours are resolved from
+// the scheme, and a system colour set beside a fixed one returns to its
+// default-scheme value only where the scheme leaves the pair unreadable.
+TEST(Colours, TextsKeepTheDesignsContrastUnderAnyScheme) {
+  const tk::Color dark = tk::Rgb(30, 30, 30), light = tk::Rgb(240, 240, 240);
+  const tk::Color yellow = tk::Rgb(255, 255, 0), grey = tk::Rgb(85, 85, 85);
+  struct Case {
+    const char* name;
+    tk::Color fore, back, schemeText, schemeWindow;
+    tk::Color wantFore, wantBack;
+  };
+  const Case cases[] = {
+      {"default scheme", tk::kWindowText, tk::kWhite, tk::kBlack, tk::kWhite, tk::kBlack,
+       tk::kWhite},
+      {"dark scheme, white label", tk::kWindowText, tk::kWhite, light, dark, tk::kBlack,
+       tk::kWhite},
+      {"high contrast, yellow text", tk::kWindowText, tk::kWhite, yellow, tk::kBlack, tk::kBlack,
+       tk::kWhite},
+      {"a readable scheme colour stays", tk::kWindowText, tk::kWhite, grey, tk::kWhite, grey,
+       tk::kWhite},
+      {"dark scheme, black text on the window", tk::kBlack, tk::kWindowBackground, light, dark,
+       tk::kBlack, tk::kWhite},
+      {"all the scheme's", tk::kWindowText, tk::kWindowBackground, light, dark, light, dark},
+      {"all fixed", tk::Rgb(0, 0, 192), tk::kWhite, light, dark, tk::Rgb(0, 0, 192), tk::kWhite},
+  };
+  for (const Case& c : cases) {
+    const auto scheme = [&](int index) {
+      return index == tk::kWindowText.systemIndex ? c.schemeText : c.schemeWindow;
+    };
+    const tk::TextColors got = tk::ReadableColors(c.fore, c.back, scheme);
+    EXPECT_EQ(got.fore, c.wantFore) << c.name;
+    EXPECT_EQ(got.back, c.wantBack) << c.name;
+  }
+  EXPECT_NEAR(tk::ContrastRatio(tk::kBlack, tk::kWhite), 21.0, 1e-9);
+  EXPECT_NEAR(tk::ContrastRatio(grey, tk::kWhite), 7.46, 0.01);
+}
+
 TEST(Services, FormatRaisesOnAnUnknownPattern) {
   EXPECT_EQ(tk::Format(1.385, "0.00"), "1.39");
   EXPECT_THROW(tk::Format(1.0, "#"), tk::Error);

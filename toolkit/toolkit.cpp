@@ -3,6 +3,7 @@
 #include "toolkit/toolkit.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <exception>
 
@@ -73,6 +74,54 @@ std::string DescribeError(const Error& error) {
 }
 
 Font DefaultFont() { return {"MS Sans Serif", 8.25, 400, false, false, 0}; }
+
+// ---- Colours ---------------------------------------------------------------
+
+namespace {
+
+double Luminance(const Color& c) {
+  const auto linear = [](std::uint8_t value) {
+    const double v = value / 255.0;
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * linear(c.red) + 0.7152 * linear(c.green) + 0.0722 * linear(c.blue);
+}
+
+// What the default scheme gives the system colours the layer names.
+std::optional<Color> DefaultSchemeColor(int systemIndex) {
+  if (systemIndex == kWindowBackground.systemIndex) return kWhite;
+  if (systemIndex == kWindowText.systemIndex) return kBlack;
+  return std::nullopt;
+}
+
+// The least contrast at which normal-sized text still reads well.
+constexpr double kReadable = 4.5;
+
+}  // namespace
+
+double ContrastRatio(const Color& a, const Color& b) {
+  const double la = Luminance(a), lb = Luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+TextColors ReadableColors(const Color& fore, const Color& back,
+                          const std::function<Color(int systemIndex)>& system) {
+  const auto resolve = [&](const Color& c) {
+    return c.kind == Color::Kind::System ? system(c.systemIndex) : c;
+  };
+  TextColors colors{resolve(fore), resolve(back)};
+  const bool foreFollows = fore.kind == Color::Kind::System;
+  if (foreFollows == (back.kind == Color::Kind::System)) return colors;
+  const std::optional<Color> designed =
+      DefaultSchemeColor(foreFollows ? fore.systemIndex : back.systemIndex);
+  if (!designed) return colors;
+  Color& follows = foreFollows ? colors.fore : colors.back;
+  const Color& fixed = foreFollows ? colors.back : colors.fore;
+  if (ContrastRatio(follows, fixed) < std::min(kReadable, ContrastRatio(*designed, fixed))) {
+    follows = *designed;
+  }
+  return colors;
+}
 
 // ---- Control ---------------------------------------------------------------
 

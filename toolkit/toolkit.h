@@ -63,6 +63,23 @@ inline constexpr Color kBlack = Rgb(0, 0, 0);
 inline constexpr Color kWindowBackground = SystemColor(5);
 inline constexpr Color kWindowText = SystemColor(8);
 
+// The contrast of two fixed colours as accessibility guidelines measure it:
+// from 1 (the same) to 21 (black and white).
+double ContrastRatio(const Color& a, const Color& b);
+
+// The colours a text is drawn in: `fore` on `back`, with the system colours
+// among them resolved by `system`. A design that puts a system colour beside a
+// fixed one was made under the default scheme, black window text on a white
+// window. Where the user's scheme leaves such a pair below 4.5:1 (and below
+// what the default scheme gives it), the system colour takes its default
+// scheme value, so the text keeps the design's contrast. Pairs that are all
+// fixed or all the scheme's, and the default scheme itself, stay as they are.
+struct TextColors {
+  Color fore, back;
+};
+TextColors ReadableColors(const Color& fore, const Color& back,
+                          const std::function<Color(int systemIndex)>& system);
+
 struct Font {
   std::string name{};
   double points = 0;
@@ -222,6 +239,7 @@ class PictureBox final : public Control {
     Color backColor = kWindowBackground;
     Color foreColor = kWindowText;
     bool border = false;
+    std::string description{};  // what the picture shows, in words: its name for screen readers
   };
   PictureBox(Form& owner, Design design);
   const Design& design() const { return design_; }

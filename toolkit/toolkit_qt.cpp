@@ -6,10 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QBuffer>
 #include <QCloseEvent>
-#include <QDialog>
 #include <QFileInfo>
 #include <QFont>
 #include <QFontMetrics>
@@ -24,6 +25,8 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSet>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
@@ -79,6 +82,23 @@ QColor ToQt(const Color& color) {
     default:
       return palette.color(QPalette::Window);
   }
+}
+
+// A system colour as the scheme has it now.
+Color SystemRgb(int systemIndex) {
+  const QColor colour = ToQt(SystemColor(systemIndex));
+  return Rgb(static_cast<std::uint8_t>(colour.red()), static_cast<std::uint8_t>(colour.green()),
+             static_cast<std::uint8_t>(colour.blue()));
+}
+
+// A caption as it reads, without its access-key marks ("&&" is one "&").
+QString WithoutAccessKeys(const QString& caption) {
+  QString text;
+  for (qsizetype i = 0; i < caption.size(); ++i) {
+    if (caption[i] == QLatin1Char('&') && i + 1 < caption.size()) ++i;
+    text += caption[i];
+  }
+  return text;
 }
 
 QRect ToLogicalPixels(const Rect& r) {
@@ -205,6 +225,7 @@ class PictureWidget final : public QWidget {
   PictureWidget(QWidget* parent, const PictureBox::Design& design)
       : QWidget(parent), image_(LoadPicture(design.picture)), back_(ToQt(design.backColor)) {
     setFocusPolicy(Qt::StrongFocus);
+    setAccessibleName(ToQt(design.description));
   }
   const QImage& image() const { return image_; }
 
@@ -213,6 +234,14 @@ class PictureWidget final : public QWidget {
     QPainter painter(this);
     painter.fillRect(rect(), back_);
     painter.drawImage(0, 0, image_);
+    // The focus mark of the style's own controls, shown as they show it
+    // (once the keyboard has moved the focus).
+    if (hasFocus()) {
+      QStyleOptionFocusRect focus;
+      focus.initFrom(this);
+      focus.backgroundColor = back_;
+      style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    }
   }
 
  private:
@@ -220,9 +249,17 @@ class PictureWidget final : public QWidget {
   QColor back_;
 };
 
-class FormWidget final : public QDialog {
+// Screen readers: our windows are ordinary windows, whatever their frame, and
+// a picture box is an image named by what it shows.
+QAccessibleInterface* AccessibleFor(const QString&, QObject* object);
+
+// Every window is an ordinary top-level window without an owner; Tab, Enter,
+// Esc and the default button work in it as in a dialog box.
+class FormWidget final : public QWidget {
  public:
   explicit FormWidget(Form& form) : form_(form) {
+    static const bool accessible = (QAccessible::installFactory(AccessibleFor), true);
+    (void)accessible;
     const Form::Design& d = form.design();
     Qt::WindowFlags flags =
         Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
@@ -230,12 +267,11 @@ class FormWidget final : public QDialog {
       flags |= Qt::WindowMinMaxButtonsHint;
       resize(LogicalPixels(d.clientWidth), LogicalPixels(d.clientHeight));
     } else {
-      flags = (flags & ~Qt::Window) | Qt::Dialog;
+      // Only the hints given: no minimise or maximise button.
+      flags |= Qt::CustomizeWindowHint;
       setFixedSize(LogicalPixels(d.clientWidth), LogicalPixels(d.clientHeight));
     }
     setWindowFlags(flags);
-    setSizeGripEnabled(false);
-    setModal(false);
     setWindowTitle(ToQt(form.Caption()));
     if (d.icon) setWindowIcon(ProgramIcon());
     QPalette palette = this->palette();
@@ -243,7 +279,14 @@ class FormWidget final : public QDialog {
     setPalette(palette);
     setAutoFillBackground(true);
     setFont(ToQtFont(DefaultFont()));
+    focusWatch_ = QObject::connect(
+        qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+          if ((old && old->window() == this) || (now && now->window() == this)) MarkDefault();
+        });
   }
+  // The controls still lose their focus as they go, after this part of the
+  // window is gone.
+  ~FormWidget() override { QObject::disconnect(focusWatch_); }
 
   void AddLine(const Line::Design& line) { lines_.push_back(line); }
 
@@ -259,6 +302,15 @@ class FormWidget final : public QDialog {
   }
   void AddFocusable(int tabIndex, QWidget* widget) { focusable_.emplace_back(tabIndex, widget); }
   void AddCancel(QPushButton* button) { cancel_ = button; }
+  void AddDefault(QPushButton* button) { default_ = button; }
+
+  // Shows which button Enter presses: the one with the focus, else the
+  // design's default button (a window need not have one).
+  void MarkDefault() {
+    auto* focused = qobject_cast<QPushButton*>(focusWidget());
+    QPushButton* marked = focused ? focused : default_.data();
+    for (QPushButton* button : findChildren<QPushButton*>()) button->setDefault(button == marked);
+  }
 
   void FinishLoad() {
     std::stable_sort(focusable_.begin(), focusable_.end(),
@@ -282,7 +334,7 @@ class FormWidget final : public QDialog {
 
  protected:
   void paintEvent(QPaintEvent* event) override {
-    QDialog::paintEvent(event);
+    QWidget::paintEvent(event);
     QPainter painter(this);
     for (const Line::Design& line : lines_) {
       QPen pen(ToQt(line.color));
@@ -304,9 +356,18 @@ class FormWidget final : public QDialog {
     Dispatch(form, [&form] { form.Form_Close(); });
   }
 
-  // Esc presses the cancel button; without one it does nothing.
-  void reject() override {
-    if (cancel_ && cancel_->isVisible()) cancel_->animateClick();
+  // A focused button takes Enter itself; from anywhere else Enter presses the
+  // default button and Esc the cancel button. Without them the keys do nothing.
+  void keyPressEvent(QKeyEvent* event) override {
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const int key = event->key();
+    if (modifiers != Qt::NoModifier ||
+        (key != Qt::Key_Return && key != Qt::Key_Enter && key != Qt::Key_Escape)) {
+      QWidget::keyPressEvent(event);
+      return;
+    }
+    QPushButton* button = key == Qt::Key_Escape ? cancel_.data() : default_.data();
+    if (button && button->isVisible() && button->isEnabled()) button->animateClick();
   }
 
  private:
@@ -314,7 +375,19 @@ class FormWidget final : public QDialog {
   std::vector<Line::Design> lines_;
   std::vector<std::pair<int, QWidget*>> focusable_;
   QPointer<QPushButton> cancel_;
+  QPointer<QPushButton> default_;
+  QMetaObject::Connection focusWatch_;
 };
+
+QAccessibleInterface* AccessibleFor(const QString&, QObject* object) {
+  if (auto* window = dynamic_cast<FormWidget*>(object)) {
+    return new QAccessibleWidget(window, QAccessible::Window);
+  }
+  if (auto* picture = dynamic_cast<PictureWidget*>(object)) {
+    return new QAccessibleWidget(picture, QAccessible::Graphic);
+  }
+  return nullptr;
+}
 
 // A caption wider than its label is not clipped: the label grows to the
 // right, and its window with it where the label would stick out, keeping the
@@ -361,6 +434,7 @@ class WindowPeerQt final : public WindowPeer {
       widget_->setGeometry(
           QRect(QPoint(LogicalPixels(d.left), LogicalPixels(d.top)), widget_->size()));
       widget_->FocusFirst();
+      widget_->MarkDefault();
     }
     if (widget_->isVisible()) {
       widget_->raise();
@@ -391,8 +465,9 @@ class WindowPeerQt final : public WindowPeer {
     widget->setAlignment(horizontal | Qt::AlignTop);
     widget->setFont(ToQtFont(d.font.value_or(DefaultFont())));
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, ToQt(d.foreColor));
-    palette.setColor(QPalette::Window, ToQt(d.backColor));
+    const TextColors colors = ReadableColors(d.foreColor, d.backColor, SystemRgb);
+    palette.setColor(QPalette::WindowText, ToQt(colors.fore));
+    palette.setColor(QPalette::Window, ToQt(colors.back));
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
     widget->setFocusPolicy(Qt::NoFocus);
@@ -408,10 +483,13 @@ class WindowPeerQt final : public WindowPeer {
     widget->setGeometry(ToLogicalPixels(d.rect));
     widget->setFont(ToQtFont(d.font.value_or(DefaultFont())));
     widget->setText(WrapCaption(ToQt(d.caption), widget->font(), widget->width() - kButtonMargins));
+    // The wrap is only how the caption is laid out: screen readers read it whole.
+    widget->setAccessibleName(WithoutAccessKeys(ToQt(d.caption)));
     widget->setFocusPolicy(Qt::StrongFocus);
     // Enter presses the button that has the focus, else the default one.
     widget->setAutoDefault(true);
     widget->setDefault(d.isDefault);
+    if (d.isDefault) widget_->AddDefault(widget);
     if (d.cancel) widget_->AddCancel(widget);
     widget->setVisible(button.Visible());
     widget_->AddFocusable(d.tabIndex, widget);

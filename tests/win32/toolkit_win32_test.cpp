@@ -19,6 +19,8 @@
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// After <windows.h>, which it needs.
+#include <oleacc.h>
 #undef CreateWindow
 #undef MessageBox
 
@@ -51,7 +53,7 @@ class TestForm final : public tk::Form {
                         .font = tk::Font{.name = "Comic Sans MS", .points = 21.75, .underline = true},
                         .foreColor = tk::Rgb(0, 0, 192)}};
   tk::CommandButton other{*this, {.caption = "&Other", .rect = {120, 2400, 855, 255}, .tabIndex = 0}, &TestForm::OtherClick};
-  tk::PictureBox picture{*this, {.rect = {360, 1200, 3255, 375}, .tabIndex = 1, .picture = notice::BannerBmp()}};
+  tk::PictureBox picture{*this, {.rect = {360, 1200, 3255, 375}, .tabIndex = 1, .picture = notice::BannerBmp(), .description = "the banner"}};
   tk::PictureBox icon{*this, {.rect = {240, 1680, 480, 480}, .tabIndex = 3, .picture = identity::IconIco()}};
   tk::Timer timer{*this, {.interval = 0}, &TestForm::Tick};
   tk::Line grey{*this, {.x1 = 0, .y1 = 1140, .x2 = 3900, .y2 = 1140, .color = tk::Rgb(128, 128, 128), .width = 1}};
@@ -175,7 +177,7 @@ TEST_F(Win32Backend, ControlsAreNativeAtTheirDesignPlaces) {
        BS_DEFPUSHBUTTON | BS_MULTILINE | WS_TABSTOP, BS_TYPEMASK | BS_MULTILINE | WS_TABSTOP},
       {"plain button", form.other.design().rect, L"Button", L"&Other",
        BS_PUSHBUTTON | BS_MULTILINE | WS_TABSTOP, BS_TYPEMASK | BS_MULTILINE | WS_TABSTOP},
-      {"picture box", form.picture.design().rect, L"TamberlodePicture", L"", WS_TABSTOP,
+      {"picture box", form.picture.design().rect, L"TamberlodePicture", L"the banner", WS_TABSTOP,
        WS_TABSTOP},
   };
   for (const Case& c : cases) {
@@ -436,6 +438,39 @@ TEST_F(Win32Backend, PictureBoxesDrawTheBmpUnscaledAndClipped) {
   }
   EXPECT_GT(coloured, 50) << "the banner's lettering was compared";
   EXPECT_GT(compared, 1000);
+}
+
+TEST_F(Win32Backend, PictureBoxesAreNamedImagesWithAFocusMark) {
+  TestForm form;
+  form.Show();
+  const tk::Rect rect = form.picture.design().rect;
+  const HWND picture = ChildAt(form, rect);
+  IAccessible* reader = nullptr;
+  ASSERT_EQ(AccessibleObjectFromWindow(picture, static_cast<DWORD>(OBJID_CLIENT),
+                                       __uuidof(IAccessible), reinterpret_cast<void**>(&reader)),
+            S_OK);
+  VARIANT self;
+  VariantInit(&self);
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  VARIANT role;
+  VariantInit(&role);
+  EXPECT_EQ(reader->get_accRole(self, &role), S_OK);
+  EXPECT_EQ(role.lVal, ROLE_SYSTEM_GRAPHIC) << "a picture box is an image";
+  BSTR name = nullptr;
+  EXPECT_EQ(reader->get_accName(self, &name), S_OK);
+  EXPECT_EQ(std::wstring(name ? name : L""), L"the banner");
+  SysFreeString(name);
+  reader->Release();
+
+  const int width = DevicePixels(rect.width), height = DevicePixels(rect.height);
+  const std::vector<COLORREF> unfocused = Render(picture, width, height);
+  SetFocus(picture);
+  // As after a key press: the window shows its focus marks.
+  SendMessageW(Hwnd(form), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+  EXPECT_NE(Render(picture, width, height), unfocused) << "no focus mark on the focused picture";
+  SetFocus(ChildAt(form, form.ok.design().rect));
+  EXPECT_EQ(Render(picture, width, height), unfocused) << "the mark stays after the focus";
 }
 
 TEST_F(Win32Backend, IconPictureBoxDrawsThe32PixelImage) {
