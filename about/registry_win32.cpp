@@ -8,6 +8,7 @@
 
 #include "about/registry.h"
 #include "win32/bind.h"
+#include "win32/text.h"
 
 namespace about {
 namespace {
@@ -77,16 +78,7 @@ Registry& PlatformRegistry() {
 }
 
 std::string FromAnsiCodePage(std::string_view data) {
-  if (data.empty()) return {};
-  const int size = static_cast<int>(data.size());
-  const int length = MultiByteToWideChar(CP_ACP, 0, data.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, data.data(), size, wide.data(), length);
-  const int bytes =
-      WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<std::size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, text.data(), bytes, nullptr, nullptr);
-  return text;
+  return win32::Utf8(win32::Wide(data, CP_ACP));
 }
 
 }  // namespace about

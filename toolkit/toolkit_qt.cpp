@@ -45,12 +45,19 @@
 namespace tk::backend {
 namespace {
 
-std::unique_ptr<QApplication> application;
-int applicationArgc = 1;
 char applicationName[] = "tamberlode";
 char* defaultArgv[] = {applicationName, nullptr};
-// Qt keeps a reference to the count and takes its own options out of the list.
-char** applicationArgv = defaultArgv;
+
+// The backend's state between Start and Stop.
+struct Session {
+  std::unique_ptr<QApplication> application;
+  // Qt keeps a reference to the count and takes its own options out of the list.
+  int argc = 1;
+  char** argv = defaultArgv;
+  // The handler Qt's messages go through while the program runs.
+  QtMessageHandler defaultMessageHandler = nullptr;
+};
+Session session;
 
 // Whether the command line tells Qt where to show windows (-platform NAME or
 // -display NAME, with one dash or two).
@@ -560,8 +567,6 @@ void FatalMessage(QtMsgType type, const QMessageLogContext&, const QString& mess
   }
 }
 
-// The handler Qt's messages go through while the program runs.
-QtMessageHandler defaultMessageHandler = nullptr;
 // The exit status when the display goes away, as when there is none at start.
 constexpr int kDisplayLost = 2;
 
@@ -577,7 +582,7 @@ void RunningMessage(QtMsgType type, const QMessageLogContext& context, const QSt
     std::fflush(stderr);
     std::_Exit(kDisplayLost);
   }
-  if (defaultMessageHandler) defaultMessageHandler(type, context, message);
+  if (session.defaultMessageHandler) session.defaultMessageHandler(type, context, message);
 }
 
 }  // namespace
@@ -662,7 +667,7 @@ std::unique_ptr<WindowPeer> CreateWindow(Form& form) {
 }
 
 int Start(int argc, char** argv) {
-  if (application) return 0;
+  if (session.application) return 0;
   const char* platform = std::getenv("QT_QPA_PLATFORM");
   const char* display = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -672,13 +677,13 @@ int Start(int argc, char** argv) {
     return 2;
   }
   if (argc > 0 && argv) {
-    applicationArgc = argc;
-    applicationArgv = argv;
+    session.argc = argc;
+    session.argv = argv;
   }
   qInstallMessageHandler(FatalMessage);
-  application = std::make_unique<QApplication>(applicationArgc, applicationArgv);
+  session.application = std::make_unique<QApplication>(session.argc, session.argv);
   qInstallMessageHandler(nullptr);
-  defaultMessageHandler = qInstallMessageHandler(RunningMessage);
+  session.defaultMessageHandler = qInstallMessageHandler(RunningMessage);
   QApplication::setApplicationName(ToQt(identity::kTitle));
   QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Tamberlode"));
   // The program ends when no window is loaded, not when the last one hides.
@@ -687,10 +692,10 @@ int Start(int argc, char** argv) {
 }
 
 void Stop() {
-  if (!application) return;
+  if (!session.application) return;
   // Windows unloaded in the last handler are still waiting to be deleted.
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  application.reset();
+  session.application.reset();
 }
 
 int RunLoop() { return QApplication::exec(); }

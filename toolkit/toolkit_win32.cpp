@@ -32,6 +32,7 @@
 #include "identity/identity.h"
 #include "toolkit/backend.h"
 #include "win32/bind.h"
+#include "win32/text.h"
 
 namespace tk::backend {
 namespace {
@@ -54,23 +55,8 @@ struct Session {
 };
 Session session;
 
-std::wstring Wide(std::string_view text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
-  return wide;
-}
-
-std::string Utf8(const wchar_t* text) {
-  const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 1) return {};
-  std::string narrow(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), length, nullptr, nullptr);
-  narrow.pop_back();  // the terminating NUL
-  return narrow;
-}
+using win32::Utf8;
+using win32::Wide;
 
 COLORREF ToColorRef(const Color& color) {
   if (color.kind == Color::Kind::Rgb) return RGB(color.red, color.green, color.blue);

@@ -14,6 +14,7 @@
 #include "report/form2.h"
 #include "toolkit/toolkit.h"
 #include "toolkit/toolkit_win32.h"
+#include "win32/text.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -24,21 +25,8 @@ namespace {
 
 using tk::backend::DevicePixels;
 
-std::wstring Wide(const std::string& text) {
-  std::wstring wide(text.size(), L'\0');
-  wide.resize(static_cast<std::size_t>(
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                          static_cast<int>(wide.size()))));
-  return wide;
-}
-
-std::string Utf8(const std::wstring& text) {
-  std::string narrow(text.size() * 3, '\0');
-  narrow.resize(static_cast<std::size_t>(
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(),
-                          static_cast<int>(narrow.size()), nullptr, nullptr)));
-  return narrow;
-}
+using win32::Utf8;
+using win32::Wide;
 
 struct Measured {
   std::string face;

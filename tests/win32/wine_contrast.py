@@ -12,20 +12,12 @@ import subprocess
 import sys
 import time
 
+from wine_desktop import Desktop, check, child, click, exit_with_faults, rgb, say
+
 build, shots = sys.argv[1:3]
 COLOURS = r"HKCU\Control Panel\Colors"
 MINIMUM = 4.5
-faults = []
-
-
-def say(text):
-    print(f"  {time.strftime('%H:%M:%S')} {text}", flush=True)
-
-
-def check(ok, what):
-    say(f"{'ok' if ok else 'FAULT'}: {what}")
-    if not ok:
-        faults.append(what)
+wait_for = Desktop(build).wait_for
 
 
 def wine(*args, seconds=60):
@@ -33,60 +25,10 @@ def wine(*args, seconds=60):
                           text=True, errors="replace")
 
 
-def windows(title):
-    """[(class, text, visible, rect, [children])] of the top-level windows
-    whose title contains `title` (see wintext_win32.cpp)."""
-    result = []
-    for line in wine(f"{build}/tests/wintext.exe", title, seconds=30).stdout.replace("\r", "").splitlines():
-        fields = line.lstrip(" ").split("\t")
-        if len(fields) != 4:
-            continue
-        cls, txt, vis, rect = fields
-        item = (cls, txt, vis == "visible", tuple(int(v) for v in rect.split(",")), [])
-        if line.startswith("  ") and result:
-            result[-1][4].append(item)
-        elif not line.startswith("  "):
-            result.append(item)
-    return result
-
-
-def wait_for(title, seconds=60, until=lambda w: True):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        for w in windows(title):
-            if w[1] == title and w[2] and until(w):
-                return w
-        time.sleep(0.3)
-    return None
-
-
-def click(control):
-    left, top, right, bottom = control[3]
-    subprocess.run(["xdotool", "mousemove", str((left + right) // 2), str((top + bottom) // 2),
-                    "click", "1"], check=False)
-
-
-def child(window, text):
-    found = [c for c in window[4] if c[1] == text and c[2]]
-    return found[0] if found else None
-
-
 def screen():
     """The screen as (width, height, bytes of RGB rows)."""
-    ppm = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"],
-                         capture_output=True).stdout
-    # P6 header: magic, width, height, maximum, each followed by white space.
-    fields, at = [], 0
-    while len(fields) < 4:
-        while ppm[at:at + 1].isspace():
-            at += 1
-        end = at
-        while not ppm[end:end + 1].isspace():
-            end += 1
-        fields.append(ppm[at:end])
-        at = end
-    assert fields[0] == b"P6" and fields[3] == b"255", fields
-    return int(fields[1]), int(fields[2]), ppm[at + 1:]
+    return rgb(subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"],
+                              capture_output=True).stdout)
 
 
 def luminance(rgb):
@@ -159,30 +101,18 @@ def drive(scheme):
             return
         time.sleep(0.3)
         texts(counting, f"{scheme} notice (counting)", screen())
-        notice = wait_for("Tamberlode v0.1a", 90,
-                          lambda w: child(w, "Start the Application") is not None)
-        check(notice is not None, f"{scheme}: the start notice counts down to its button")
-        if notice is None:
-            return
-        time.sleep(0.5)
-        texts(notice, f"{scheme} notice", screen())
-        save(notice, f"wine-{scheme}-notice.png")
-        click(child(notice, "Start the Application"))
-        report = wait_for("Free Space on Drives A: to I:")
-        check(report is not None, f"{scheme}: the report opens")
-        if report is None:
-            return
-        time.sleep(0.5)
-        texts(report, f"{scheme} report", screen())
-        save(report, f"wine-{scheme}-report.png")
-        click(child(report, "About"))
-        about = wait_for("About Tamberlode")
-        check(about is not None, f"{scheme}: the About box opens")
-        if about is not None:
+        # Each window in turn: wait for it, measure and save it, press on.
+        steps = [("Tamberlode v0.1a", "notice", "Start the Application", 90),
+                 ("Free Space on Drives A: to I:", "report", "About", 60),
+                 ("About Tamberlode", "about", "OK", 60)]
+        for title, name, button, seconds in steps:
+            window = wait_for(title, seconds, until=lambda w, b=button: child(w, b) is not None)
+            if not check(window is not None, f"{scheme}: the {name} window shows {button}"):
+                break
             time.sleep(0.5)
-            texts(about, f"{scheme} about", screen())
-            save(about, f"wine-{scheme}-about.png")
-            click(child(about, "OK"))
+            texts(window, f"{scheme} {name}", screen())
+            save(window, f"wine-{scheme}-{name}.png")
+            click(child(window, button))
         report = wait_for("Free Space on Drives A: to I:")
         if report is not None:
             click(child(report, "Exit"))
@@ -218,5 +148,4 @@ try:
 finally:
     window_text(original)
 
-say(f"contrast: {len(faults)} fault(s)")
-sys.exit(1 if faults else 0)
+exit_with_faults("contrast")

@@ -11,60 +11,12 @@ import subprocess
 import sys
 import time
 
+from wine_desktop import Desktop, check, child, click, exit_with_faults, stop
+
 build, survey, marker, shots = sys.argv[1:5]
 expected = survey.split("|")
-faults = []
-
-
-def check(ok, what):
-    print(f"  {time.strftime('%H:%M:%S')} {'ok' if ok else 'FAULT'}: {what}")
-    if not ok:
-        faults.append(what)
-
-
-def windows(title):
-    """[(class, text, visible, rect, [children])] of the top-level windows
-    whose title contains `title`."""
-    out = subprocess.run(["timeout", "30", "wine", f"{build}/tests/wintext.exe", title],
-                         capture_output=True, text=True, errors="replace").stdout
-    result = []
-    for line in out.replace("\r", "").splitlines():
-        child = line.startswith("  ")
-        fields = line.strip("\n").lstrip(" ").split("\t")
-        if len(fields) != 4:
-            continue
-        cls, txt, vis, rect = fields
-        item = (cls, txt, vis == "visible", tuple(int(v) for v in rect.split(",")), [])
-        if child and result:
-            result[-1][4].append(item)
-        elif not child:
-            result.append(item)
-    return result
-
-
-def wait_for(title, seconds=30, visible=True):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        found = [w for w in windows(title) if w[2] == visible and w[1] == title]
-        if found:
-            return found[0]
-        time.sleep(0.3)
-    return None
-
-
-def click(control):
-    if control is None:
-        check(False, "the control to click is there")
-        return
-    left, top, right, bottom = control[3]
-    subprocess.run(["xdotool", "mousemove", str((left + right) // 2), str((top + bottom) // 2),
-                    "click", "1"], check=False)
-
-
-def child(window, text):
-    found = [c for c in window[4] if c[1] == text and c[2]]
-    return found[0] if found else None
-
+desktop = Desktop(build)
+wait_for, windows = desktop.wait_for, desktop.windows
 
 def shot(name):
     subprocess.run(["import", "-window", "root", os.path.join(shots, name)], check=False)
@@ -159,8 +111,6 @@ try:
     except subprocess.TimeoutExpired:
         check(False, "Exit ends the process")
 finally:
-    if program.poll() is None:
-        program.kill()
+    stop(program)
 
-print(f"  end-to-end: {len(faults)} fault(s)")
-sys.exit(1 if faults else 0)
+exit_with_faults("end-to-end")

@@ -20,17 +20,12 @@ import subprocess
 import sys
 import time
 
+from wine_desktop import Desktop, check, click_at, exit_with_faults, rgb, stop
+
 build, dpi, shots = sys.argv[1], int(sys.argv[2]), sys.argv[3]
-faults = []
+wait_for = Desktop(build).wait_for
 WHITE = (255, 255, 255)
 GREY = (128, 128, 128)
-
-
-def check(ok, what):
-    print(f"  {time.strftime('%H:%M:%S')} {'ok' if ok else 'FAULT'}: {what}")
-    if not ok:
-        faults.append(what)
-    return ok
 
 
 def px(twips):
@@ -69,17 +64,7 @@ class Shot:
         path = os.path.join(shots, f"{dpi}dpi-{name}.png")
         subprocess.run(["import", "-window", "root", path], check=True)
         ppm = subprocess.run(["convert", path, "ppm:-"], capture_output=True, check=True).stdout
-        # P6 header: magic, width, height, maximum, then the raw RGB bytes.
-        fields, at = [], 0
-        while len(fields) < 4:
-            while ppm[at:at + 1].isspace():
-                at += 1
-            start = at
-            while not ppm[at:at + 1].isspace():
-                at += 1
-            fields.append(ppm[start:at])
-        self.width, self.height = int(fields[1]), int(fields[2])
-        self.data = ppm[at + 1:]
+        self.width, self.height, self.data = rgb(ppm)
         self.path = path
         print(f"  screenshot {path}")
 
@@ -196,26 +181,9 @@ def has_default_frame(shot, window, rect):
 
 
 # ---- Driving the program --------------------------------------------------------
-def windows(title):
-    out = subprocess.run(["timeout", "30", "wine", f"{build}/tests/wintext.exe", title],
-                         capture_output=True, text=True, errors="replace").stdout
-    return [line.split("\t") for line in out.replace("\r", "").splitlines()
-            if not line.startswith(" ") and line.count("\t") == 3]
-
-
-def wait_for(title, seconds=60, visible=True):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        if any(f[1] == title and (f[2] == "visible") == visible for f in windows(title)):
-            return True
-        time.sleep(0.3)
-    return False
-
-
-def click(window, rect):
+def click_in(window, rect):
     x0, y0, w, h = box_of(window, rect)
-    subprocess.run(["xdotool", "mousemove", str(x0 + w // 2), str(y0 + h // 2), "click", "1"],
-                   check=False)
+    click_at(x0 + w // 2, y0 + h // 2)
 
 
 def settle():
@@ -237,7 +205,7 @@ try:
     check_text(shot, NOTICE, *START)
     check(not has_default_frame(shot, NOTICE, START[2]),
           "the start notice: \"Start the Application\" is not framed as the default button")
-    click(NOTICE, START[2])
+    click_in(NOTICE, START[2])
 
     if not check(wait_for(REPORT["title"]), "Start shows the report window"):
         raise SystemExit(1)
@@ -246,7 +214,7 @@ try:
     for item in DRIVE_CAPTIONS + REPORT_BUTTONS:
         check_text(shot, REPORT, *item)
 
-    click(REPORT, REPORT_BUTTONS[1][2])
+    click_in(REPORT, REPORT_BUTTONS[1][2])
     if check(wait_for(ABOUT["title"]), "About opens"):
         settle()
         shot = Shot("about")
@@ -256,17 +224,15 @@ try:
         check(has_default_frame(shot, ABOUT, OK[2]), "About: OK is framed as the default button")
         check(not has_default_frame(shot, ABOUT, SYS_INFO[2]),
               "About: System Info is not framed as the default button")
-        click(ABOUT, OK[2])
+        click_in(ABOUT, OK[2])
         wait_for(ABOUT["title"], 10, visible=False)
 
-    click(REPORT, REPORT_BUTTONS[2][2])
+    click_in(REPORT, REPORT_BUTTONS[2][2])
     try:
         program.wait(timeout=20)
     except subprocess.TimeoutExpired:
         check(False, "Exit ends the process")
 finally:
-    if program.poll() is None:
-        program.kill()
+    stop(program)
 
-print(f"  pixels at {dpi} DPI: {len(faults)} fault(s); screenshots in {shots}")
-sys.exit(1 if faults else 0)
+exit_with_faults(f"pixels at {dpi} DPI (screenshots in {shots})")
