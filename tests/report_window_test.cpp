@@ -46,9 +46,9 @@ class ReportWindow : public testing::Test {
     return texts;
   }
 
-  Form2& form = tk::Use<Form2>();
   testing_survey::ScriptedQuery drives;
   bool sawVisibleWindow = false;
+  Form2& form = tk::Use<Form2>();
 };
 
 TEST_F(ReportWindow, ControlsStandWhereTheDesignPutsThem) {

@@ -62,6 +62,8 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
+  // The file the test's scripts write their paths to when they start.
+  std::string marker() const { return path_ + "/marker"; }
 
  private:
   std::string path_;
@@ -366,6 +368,23 @@ class Launcher : public testing::Test {
             about.lblDescription.Caption()};
   }
 
+  // After one press in `dir`: the message and nothing started, or exactly
+  // `started` (below `dir`) started once.
+  void ExpectOutcome(const TempDir& dir, const std::string& started) {
+    EXPECT_TRUE(errors.empty());
+    if (started.empty()) {
+      EXPECT_EQ(prompts, std::vector<std::string>{kMessage});
+      Pump(100);
+      EXPECT_EQ(ReadLines(dir.marker()), std::vector<std::string>{}) << "something started";
+    } else {
+      EXPECT_TRUE(prompts.empty());
+      EXPECT_EQ(WaitForLines(dir.marker(), 1),
+                std::vector<std::string>{dir.path() + "/" + started});
+      Pump(100);
+      EXPECT_EQ(ReadLines(dir.marker()).size(), 1u) << "more than one program started";
+    }
+  }
+
   frmAbout about;
   TempDir temp;
   std::string marker;
@@ -632,14 +651,14 @@ TEST_F(Launcher, OnLinuxTheFirstListedToolOnPathStartsOrTheMessageShows) {
     SCOPED_TRACE(c.what);
     TempDir dir;
     ASSERT_FALSE(dir.path().empty());
-    const std::string caseMarker = dir.path() + "/marker";
     std::string path;
     for (const std::string& folder : c.path) {
       fs::create_directories(dir.path() + "/" + folder);
       path += (path.empty() ? "" : ":") + dir.path() + "/" + folder;
     }
-    for (const std::string& tool : c.tools) WriteScript(dir.path() + "/" + tool, caseMarker);
-    for (const std::string& file : c.plain) WriteScript(dir.path() + "/" + file, caseMarker, false);
+    for (const std::string& tool : c.tools) WriteScript(dir.path() + "/" + tool, dir.marker());
+    for (const std::string& file : c.plain)
+      WriteScript(dir.path() + "/" + file, dir.marker(), false);
     prompts.clear();
     const std::vector<std::string> before = Snapshot();
     {
@@ -648,16 +667,7 @@ TEST_F(Launcher, OnLinuxTheFirstListedToolOnPathStartsOrTheMessageShows) {
       EXPECT_EQ(Snapshot(), before);
       EXPECT_EQ(std::getenv("PATH"), path);
     }
-    EXPECT_TRUE(errors.empty());
-    if (c.started.empty()) {
-      EXPECT_EQ(prompts, std::vector<std::string>{kMessage});
-      Pump(50);
-      EXPECT_FALSE(fs::exists(caseMarker)) << "nothing started";
-    } else {
-      EXPECT_TRUE(prompts.empty());
-      EXPECT_EQ(WaitForLines(caseMarker, 1),
-                std::vector<std::string>{dir.path() + "/" + c.started});
-    }
+    ExpectOutcome(dir, c.started);
   }
 }
 
@@ -696,26 +706,14 @@ TEST_F(Launcher, OnLinuxOnlyAbsolutePathFoldersCountAndKeepTheirBytes) {
     SCOPED_TRACE(c.what);
     TempDir dir;
     ASSERT_FALSE(dir.path().empty());
-    const std::string caseMarker = dir.path() + "/marker";
-    for (const std::string& tool : c.tools) WriteScript(dir.path() + "/" + tool, caseMarker);
+    for (const std::string& tool : c.tools) WriteScript(dir.path() + "/" + tool, dir.marker());
     prompts.clear();
     {
       CwdGuard cwd(dir.path());
       PathGuard guard(Replace(c.path, "{tmp}", dir.path()));
       about.cmdSysInfo.Press();
     }
-    EXPECT_TRUE(errors.empty());
-    if (c.started.empty()) {
-      EXPECT_EQ(prompts, std::vector<std::string>{kMessage});
-      Pump(100);
-      EXPECT_EQ(ReadLines(caseMarker), std::vector<std::string>{}) << "something started";
-    } else {
-      EXPECT_TRUE(prompts.empty());
-      EXPECT_EQ(WaitForLines(caseMarker, 1),
-                std::vector<std::string>{dir.path() + "/" + c.started});
-      Pump(100);
-      EXPECT_EQ(ReadLines(caseMarker).size(), 1u) << "more than one program started";
-    }
+    ExpectOutcome(dir, c.started);
   }
 }
 
