@@ -275,7 +275,8 @@ $built"
 
   before=$(host_state)
   status=0
-  unshare --mount --propagation private -- bash "$0" deb-root "$src" "$bin" "$version" "$sanitize" "$deb" ||
+  TAMBERLODE_HOST_MOUNTS=$(readlink /proc/self/ns/mnt) \
+    unshare --mount --propagation private -- bash "$0" deb-root "$src" "$bin" "$version" "$sanitize" "$deb" ||
     status=$?
   after=$(host_state)
   [[ $before == "$after" ]] || fail "the system changed while the package was tested:
@@ -290,12 +291,21 @@ $(diff <(echo "$before") <(echo "$after") || true)"
 # there.
 deb_root() {
   local deb=$1 scratch root pid out missing
+  # Mounts and installs happen only in a mount namespace other than the one
+  # the test was started in (deb passes its own).
+  local here
+  here=$(readlink /proc/self/ns/mnt)
+  [[ -n ${TAMBERLODE_HOST_MOUNTS:-} && -n $here && $here != "$TAMBERLODE_HOST_MOUNTS" ]] ||
+    { echo "not in a mount namespace of the test's own" >&2; exit 1; }
   scratch=$(mktemp -d)
   mount -t tmpfs tmpfs "$scratch" || skip "cannot mount a tmpfs (not allowed here?)"
   mkdir "$scratch/upper" "$scratch/work" "$scratch/root"
   root=$scratch/root
   mount -t overlay overlay -o "lowerdir=/,upperdir=$scratch/upper,workdir=$scratch/work" "$root" ||
     skip "cannot mount an overlay over / (no overlayfs?)"
+  # apt-get runs only chrooted into the overlay; anything else ends the test.
+  [[ $(findmnt -n -o FSTYPE --target "$root") == overlay ]] ||
+    { echo "$root is not the overlay" >&2; exit 1; }
   mount --rbind /dev "$root/dev"
   mount -t proc proc "$root/proc"
   mount -t tmpfs tmpfs "$root/tmp"
