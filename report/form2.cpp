@@ -4,6 +4,7 @@
 
 #include "about/frmabout.h"
 #include "drives/volumes.h"
+#include "drives/waiting.h"
 #include "notice/form1.h"
 #include "toolkit/references.h"
 
@@ -36,6 +37,8 @@ Form2::Form2()
 
 void Form2::Survey() {
   LabelTable table({&lbla, &lblb, &lbl1, &lbl2, &lbl3, &lbl4, &lbl5, &lbl6, &lbl7});
+  // Slow volumes: the windows keep painting while the survey waits.
+  drives::SetWhileWaiting(tk::PaintPending);
   survey::SurveyDrives(freeSpaceQuery, table);
   // Which volume stands behind each letter, as of this survey (Linux only;
   // Windows users know their drive letters).

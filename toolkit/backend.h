@@ -49,5 +49,6 @@ void Quit(int status);  // ends the loop once control returns to it
 void MessageBox(const std::string& prompt);
 int Launch(const std::string& programPath);     // starts a process; 0 or a status
 std::string FileName(const std::string& path);  // file-name part of an existing normal file
+void PaintPending();                            // paints, takes no input
 
 }  // namespace tk::backend

@@ -326,6 +326,8 @@ void Shell(const std::string& programPath) {
 
 std::string Dir(const std::string& path) { return backend::FileName(path); }
 
+void PaintPending() { backend::PaintPending(); }
+
 std::string Format(double value, std::string_view pattern) {
   auto text = format::Format(value, pattern);
   CheckStatus(text ? 0 : kInvalidCall, "Strings", "Format");

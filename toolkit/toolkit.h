@@ -351,6 +351,9 @@ int Run(int argc, char** argv, const std::function<void()>& startUp);
 void MsgBox(std::string_view prompt);        // OK only, no icon; modal
 void Shell(const std::string& programPath);  // normal window with focus; throws on failure
 std::string Dir(const std::string& path);    // file name if a normal file exists, else ""
+// For a handler that has to wait: paints what needs painting and runs no
+// other handler for the user's input.
+void PaintPending();
 std::string Format(double value, std::string_view pattern);  // "0.00" or "0"
 double Val(std::string_view text);
 std::string Str(double value);

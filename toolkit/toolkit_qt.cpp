@@ -748,6 +748,11 @@ int Launch(const std::string& programPath) {
   return SpawnDetached(programPath) == 0 ? 0 : kFileNotFound;
 }
 
+void PaintPending() {
+  // Expose and paint events only; input stays queued for the loop.
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
 std::string FileName(const std::string& path) {
   std::error_code error;
   const std::filesystem::path file(path);

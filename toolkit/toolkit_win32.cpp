@@ -1167,6 +1167,12 @@ int Launch(const std::string& programPath) {
   return 0;
 }
 
+void PaintPending() {
+  // Paint messages only; input stays queued for the loop.
+  MSG message;
+  while (PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE)) DispatchMessageW(&message);
+}
+
 std::string FileName(const std::string& path) {
   WIN32_FIND_DATAW found;
   const HANDLE search = FindFirstFileW(Wide(path).c_str(), &found);
