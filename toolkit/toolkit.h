@@ -80,6 +80,15 @@ struct TextColors {
 TextColors ReadableColors(const Color& fore, const Color& back,
                           const std::function<Color(int systemIndex)>& system);
 
+// The ground a picture box is filled with: its design colour, with a system
+// colour resolved by `system`. A design that puts a box of the scheme's
+// window colour on a window of a fixed colour was made where the two are
+// the same (white): where the user's scheme makes them differ visibly, the
+// box takes its window's colour, so that the picture shows as designed and
+// not on a bar or square of the scheme's colour.
+Color PictureGround(const Color& box, const Color& window,
+                    const std::function<Color(int systemIndex)>& system);
+
 struct Font {
   std::string name{};
   double points = 0;
@@ -102,6 +111,34 @@ using Picture = std::span<const unsigned char>;
 struct Rect {
   int left = 0, top = 0, width = 0, height = 0;
 };
+
+// The part of `box` that none of `others` covers, for a mark that has to
+// stay whole (a focus mark): each box that overlaps it pushes in the one
+// side that loses the least. Boxes that cover all of it, or none, change
+// nothing.
+Rect OwnArea(const Rect& box, std::span<const Rect> others);
+
+// How a label's box fits its caption, which needs `needed` pixels across: a
+// caption that fits keeps the design's width; a wider one widens the box to
+// the right and asks its window for room, keeping the design's margin on the
+// right. A hidden label is never seen and asks for nothing: no window
+// changes size on its own.
+struct CaptionFit {
+  int labelWidth;   // pixels
+  int windowWidth;  // the client width the window needs at least, pixels
+};
+std::optional<CaptionFit> FitCaptionBox(bool visible, int left, int designWidth, int needed,
+                                        int windowDesignWidth);
+
+// The size a picture of `width` x `height` pixels is drawn at on a screen of
+// `dpi` dots per inch, growing as the design's boxes do (96 is pixel for
+// pixel), and whether it takes a smooth filter: a whole factor repeats
+// pixels, any other ratio blends them.
+struct PictureScale {
+  int width, height;
+  bool smooth;
+};
+PictureScale ScalePicture(int width, int height, int dpi);
 
 class Form;
 namespace backend {
@@ -243,6 +280,9 @@ class PictureBox final : public Control {
   };
   PictureBox(Form& owner, Design design);
   const Design& design() const { return design_; }
+  // Where its focus mark goes: the box's own area among the boxes of its
+  // window's other controls (twips, like the design).
+  Rect FocusArea() const;
 
  private:
   std::unique_ptr<backend::ControlPeer> CreatePeer(backend::WindowPeer& window) override;

@@ -185,6 +185,12 @@ class LabelPeer final : public WidgetPeer<QLabel> {
     FitCaption(widget_, designWidth_);
     return 0;
   }
+  // A caption changed while hidden is fitted when it shows.
+  int SetVisible(bool visible) override {
+    widget_->setVisible(visible);
+    FitCaption(widget_, designWidth_);
+    return 0;
+  }
   int SetToolTip(std::string_view text) override {
     widget_->setToolTip(ToQt(text));
     return 0;
@@ -226,13 +232,23 @@ class TimerPeer final : public ControlPeer {
 
 class InertPeer final : public ControlPeer {};
 
-// A picture box: its picture unscaled from the top-left, clipped to the box.
+// A picture box: its picture unscaled from the top-left, clipped to the box,
+// on its ground (see PictureGround).
 class PictureWidget final : public QWidget {
  public:
-  PictureWidget(QWidget* parent, const PictureBox::Design& design)
-      : QWidget(parent), image_(LoadPicture(design.picture)), back_(ToQt(design.backColor)) {
+  PictureWidget(QWidget* parent, const PictureBox& picture, const Color& windowBack)
+      : QWidget(parent),
+        image_(LoadPicture(picture.design().picture)),
+        back_(ToQt(PictureGround(picture.design().backColor, windowBack, SystemRgb))) {
+    const PictureBox::Design& d = picture.design();
     setFocusPolicy(Qt::StrongFocus);
-    setAccessibleName(ToQt(design.description));
+    setAccessibleName(ToQt(d.description));
+    // The focus mark keeps to the box's own area, where no neighbour paints.
+    const Rect own = picture.FocusArea();
+    focusArea_ = QRect(QPoint(LogicalPixels(own.left) - LogicalPixels(d.rect.left),
+                              LogicalPixels(own.top) - LogicalPixels(d.rect.top)),
+                       QPoint(LogicalPixels(own.left + own.width) - LogicalPixels(d.rect.left) - 1,
+                              LogicalPixels(own.top + own.height) - LogicalPixels(d.rect.top) - 1));
   }
   const QImage& image() const { return image_; }
 
@@ -246,6 +262,7 @@ class PictureWidget final : public QWidget {
     if (hasFocus()) {
       QStyleOptionFocusRect focus;
       focus.initFrom(this);
+      focus.rect = focusArea_;
       focus.backgroundColor = back_;
       style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
     }
@@ -254,6 +271,7 @@ class PictureWidget final : public QWidget {
  private:
   QImage image_;
   QColor back_;
+  QRect focusArea_;
 };
 
 // Screen readers: our windows are ordinary windows, whatever their frame, and
@@ -396,10 +414,8 @@ QAccessibleInterface* AccessibleFor(const QString&, QObject* object) {
   return nullptr;
 }
 
-// A caption wider than its label is not clipped: the label grows to the
-// right, and its window with it where the label would stick out, keeping the
-// design's margin on the right. A caption that fits keeps the design's
-// width. Where the label wraps, only its widest word counts.
+// A caption wider than its label is not clipped (see FitCaptionBox). Where
+// the label wraps, only its widest word counts.
 void FitCaption(QLabel* label, int designWidth) {
   const QFontMetricsF metrics(label->font());
   const QString text = label->text();
@@ -408,13 +424,13 @@ void FitCaption(QLabel* label, int designWidth) {
                         : text.split(QLatin1Char('\n'));
   qreal needed = 0;
   for (const QString& piece : pieces) needed = std::max(needed, metrics.horizontalAdvance(piece));
-  const int width = std::max(designWidth, static_cast<int>(std::ceil(needed)));
-  if (width != label->width()) label->resize(width, label->height());
   auto* window = dynamic_cast<FormWidget*>(label->parentWidget());
-  if (!window) return;
-  const int designRight = label->x() + designWidth;
-  const int margin = std::max(0, window->DesignWidth() - designRight);
-  window->MakeRoom(label->x() + width + margin);
+  const auto fit =
+      FitCaptionBox(!label->isHidden(), label->x(), designWidth,
+                    static_cast<int>(std::ceil(needed)), window ? window->DesignWidth() : 0);
+  if (!fit) return;
+  if (fit->labelWidth != label->width()) label->resize(fit->labelWidth, label->height());
+  if (window) window->MakeRoom(fit->windowWidth);
 }
 
 class WindowPeerQt final : public WindowPeer {
@@ -516,7 +532,7 @@ class WindowPeerQt final : public WindowPeer {
 
   std::unique_ptr<ControlPeer> CreatePicture(PictureBox& picture) override {
     const PictureBox::Design& d = picture.design();
-    auto* widget = new PictureWidget(widget_, d);
+    auto* widget = new PictureWidget(widget_, picture, form_.design().backColor);
     widget->setObjectName(ObjectName(picture));
     widget->setGeometry(ToLogicalPixels(d.rect));
     widget_->AddFocusable(d.tabIndex, widget);
