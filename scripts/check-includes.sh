@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks that includes run only downwards: each library folder may include
 # its own headers and those of the folders listed for it here, nothing above.
-# tests/, bench/, fuzz/ and tools/ stand outside the layers.
+# tests/, bench/, fuzz/, tools/ and installer/ (no code) stand outside the layers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,7 +33,7 @@ done < <(git ls-files '*.cpp' '*.h' '*.in')
 # Every folder with a CMakeLists.txt of its own is in the table above.
 for dir in */CMakeLists.txt; do
   folder=${dir%/CMakeLists.txt}
-  case $folder in tests | bench | fuzz | tools) continue ;; esac
+  case $folder in tests | bench | fuzz | tools | installer) continue ;; esac
   [[ -v "may_include[$folder]" ]] || { echo "$folder/ is a library folder missing from $0"; bad=1; }
 done
 
