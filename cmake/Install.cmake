@@ -8,7 +8,7 @@ endif()
 include(GNUInstallDirs)
 
 # One name for the desktop file, the AppStream component and what the running
-# program reports to the desktop (toolkit/toolkit_qt.cpp), so they find each other.
+# program reports to the desktop (toolkit/window_qt.cpp), so they find each other.
 set(TAMBERLODE_APP_ID org.example.Tamberlode)
 
 install(TARGETS tamberlode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
