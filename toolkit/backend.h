@@ -47,8 +47,6 @@ void Stop();            // ends the native toolkit; nothing may use it afterward
 int RunLoop();          // returns the exit status given to Quit
 void Quit(int status);  // ends the loop once control returns to it
 void MessageBox(const std::string& prompt);
-int Launch(const std::string& programPath);     // starts a process; 0 or a status
-std::string FileName(const std::string& path);  // file-name part of an existing normal file
-void PaintPending();                            // paints, takes no input
+void PaintPending();  // paints, takes no input
 
 }  // namespace tk::backend

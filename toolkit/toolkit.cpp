@@ -10,6 +10,7 @@
 #include "format/format.h"
 #include "identity/identity.h"
 #include "toolkit/backend.h"
+#include "toolkit/system.h"
 #include "toolkit/testing.h"
 
 namespace tk {
@@ -121,6 +122,13 @@ TextColors ReadableColors(const Color& fore, const Color& back,
     follows = *designed;
   }
   return colors;
+}
+
+CaptionWidths FitCaption(int left, int designWidth, int needed, int designClientWidth,
+                         int clientWidth) {
+  const int label = std::max(designWidth, needed);
+  const int margin = std::max(0, designClientWidth - left - designWidth);
+  return {label, std::max(clientWidth, left + label + margin)};
 }
 
 // ---- Control ---------------------------------------------------------------
@@ -320,11 +328,11 @@ void MsgBox(std::string_view prompt) {
 }
 
 void Shell(const std::string& programPath) {
-  CheckStatus(programPath.empty() ? kInvalidCall : backend::Launch(programPath), "Interaction",
+  CheckStatus(programPath.empty() ? kInvalidCall : system::Launch(programPath), "Interaction",
               "Shell");
 }
 
-std::string Dir(const std::string& path) { return backend::FileName(path); }
+std::string Dir(const std::string& path) { return system::FileName(path); }
 
 void PaintPending() { backend::PaintPending(); }
 

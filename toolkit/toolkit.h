@@ -80,6 +80,19 @@ struct TextColors {
 TextColors ReadableColors(const Color& fore, const Color& back,
                           const std::function<Color(int systemIndex)>& system);
 
+// A caption wider than its label is not clipped: the label grows to the
+// right, and its window with it where the label would stick out, keeping the
+// design's margin on the right; the window never narrows. A caption that
+// fits keeps the design's width. All in pixels: the label's left edge and
+// design width, the width its caption needs (the widest line, or where the
+// label wraps the widest word), the window's client width by design and now.
+// Each backend only measures.
+struct CaptionWidths {
+  int label, window;
+};
+CaptionWidths FitCaption(int left, int designWidth, int needed, int designClientWidth,
+                         int clientWidth);
+
 struct Font {
   std::string name{};
   double points = 0;
