@@ -200,6 +200,19 @@ TEST_F(Toolkit, AFailingStatusStopsTheHandlerAndReachesTheUnhandledErrorPath) {
   EXPECT_NE(text.find("Label.Caption"), std::string::npos) << text;
 }
 
+TEST(Errors, ABackendFailureShowsTheSystemsCauseWhereTheBackendKeptOne) {
+  const std::string plain = tk::DescribeError(tk::Error(tk::kBackendFailure, "Form", "Load"));
+  EXPECT_NE(plain.find("Out of memory"), std::string::npos) << plain;
+  const tk::Error caused(tk::kBackendFailure, "Form", "Load",
+                         tk::SystemCause{"CreateWindowExW", 1407, "Cannot find window class"});
+  const std::string text = tk::DescribeError(caused);
+  EXPECT_NE(text.find("CreateWindowExW failed: system error 1407 (Cannot find window class)"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("(Form.Load)"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Out of memory"), std::string::npos) << text;
+}
+
 TEST_F(Toolkit, TheProgramGoesOnWhileAHiddenWindowIsLoadedAndEndsWhenNoneIs) {
   ASSERT_EQ(tk::LoadedWindows(), 0);
   window.Show();

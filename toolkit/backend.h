@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -48,5 +49,8 @@ int RunLoop();          // returns the exit status given to Quit
 void Quit(int status);  // ends the loop once control returns to it
 void MessageBox(const std::string& prompt);
 void PaintPending();  // paints, takes no input
+// The cause of the backend's most recent failing status, taken once; none
+// where the backend keeps no cause.
+std::optional<SystemCause> TakeFailure();
 
 }  // namespace tk::backend

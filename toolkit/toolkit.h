@@ -30,19 +30,30 @@ enum ErrorCode : int {
   kInternalError = 51,
 };
 
-// A failing status: the error's code, and the interface and operation that
-// reported it.
+// Why a native call failed, as the system tells it: the call's name, the
+// system's error number (GetLastError on Windows) and its text for it.
+struct SystemCause {
+  std::string call;
+  unsigned long error = 0;
+  std::string text;
+};
+
+// A failing status: the error's code, the interface and operation that
+// reported it, and where the backend knows it, the system's cause.
 class Error : public std::runtime_error {
  public:
-  Error(int code, std::string interface, std::string operation);
+  Error(int code, std::string interface, std::string operation,
+        std::optional<SystemCause> cause = std::nullopt);
   int code() const { return code_; }
   const std::string& interface() const { return interface_; }
   const std::string& operation() const { return operation_; }
+  const std::optional<SystemCause>& cause() const { return cause_; }
 
  private:
   int code_;
   std::string interface_;
   std::string operation_;
+  std::optional<SystemCause> cause_;
 };
 
 // Fixed colours by red, green and blue; system colours by index (5 window
@@ -340,14 +351,14 @@ class Form {
   std::unique_ptr<backend::WindowPeer> window_;
 };
 
-// Runs an event handler of `form`: a tk::Error (or any other exception) that
-// leaves it goes to the unhandled-error handler. Backends route every event
-// through here.
-void Dispatch(Form& form, const std::function<void()>& handler);
+// Runs an event handler: a tk::Error (or any other exception) that leaves it
+// goes to the unhandled-error handler. Backends route every event through
+// here.
+void Dispatch(const std::function<void()>& handler);
 
-// The unhandled-error handler: by default a message box naming the error and
-// the operation, then the program ends with the error's code as exit status.
-// Tests replace it.
+// The unhandled-error handler: by default a message box naming the error, its
+// system cause where known, and the operation, then the program ends with the error's code as exit
+// status. Tests replace it.
 using UnhandledErrorHandler = std::function<void(const Error&)>;
 UnhandledErrorHandler SetUnhandledErrorHandler(UnhandledErrorHandler handler);
 std::string DescribeError(const Error& error);
@@ -367,7 +378,6 @@ std::string Dir(const std::string& path);    // file name if a normal file exist
 // For a handler that has to wait: paints what needs painting and runs no
 // other handler for the user's input.
 void PaintPending();
-std::string Format(double value, std::string_view pattern);  // "0.00" or "0"
 double Val(std::string_view text);
 std::string Str(double value);
 

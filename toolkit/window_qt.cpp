@@ -351,7 +351,7 @@ class FormWidget final : public QWidget {
     // The window system asked; the window class decides (Unload by default).
     event->ignore();
     Form& form = form_;
-    Dispatch(form, [&form] { form.Form_Close(); });
+    Dispatch([&form] { form.Form_Close(); });
   }
 
   // A focused button takes Enter itself; from anywhere else Enter presses the
@@ -698,5 +698,8 @@ void PaintPending() {
   // Expose and paint events only; input stays queued for the loop.
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
+
+// Qt reports no cause of its failures.
+std::optional<SystemCause> TakeFailure() { return std::nullopt; }
 
 }  // namespace tk::backend

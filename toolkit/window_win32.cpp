@@ -55,7 +55,28 @@ struct Session {
 };
 Session session;
 
+using win32::Utf8;
 using win32::Wide;
+
+std::optional<SystemCause> lastFailure;
+
+// The status of a failed native call: the call's name and the system's
+// error go with it to the message.
+int Failed(const char* call) {
+  const DWORD error = GetLastError();
+  wchar_t* text = nullptr;
+  FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string message = text ? Utf8(text) : std::string();
+  if (text) LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.')) {
+    message.pop_back();
+  }
+  lastFailure = SystemCause{call, error, message};
+  return kBackendFailure;
+}
 
 COLORREF ToColorRef(const Color& color) {
   if (color.kind == Color::Kind::Rgb) return RGB(color.red, color.green, color.blue);
@@ -386,7 +407,7 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     }
     case WM_CLOSE: {
       Form& form = *state->form;
-      Dispatch(form, [&form] { form.Form_Close(); });
+      Dispatch([&form] { form.Form_Close(); });
       return 0;
     }
     default:
@@ -474,7 +495,7 @@ class LabelPeer final : public ControlPeer {
     FitCaption(hwnd_, designWidth_);
   }
   int SetCaption(std::string_view caption) override {
-    if (!SetWindowTextW(hwnd_, Wide(caption).c_str())) return kBackendFailure;
+    if (!SetWindowTextW(hwnd_, Wide(caption).c_str())) return Failed("SetWindowTextW");
     FitCaption(hwnd_, designWidth_);
     return 0;
   }
@@ -512,7 +533,7 @@ class TimerPeer final : public ControlPeer {
       KillTimer(hwnd_, id_);
       return 0;
     }
-    return SetTimer(hwnd_, id_, static_cast<UINT>(milliseconds), nullptr) ? 0 : kBackendFailure;
+    return SetTimer(hwnd_, id_, static_cast<UINT>(milliseconds), nullptr) ? 0 : Failed("SetTimer");
   }
 
  private:
@@ -541,7 +562,7 @@ class WindowPeerWin32 final : public WindowPeer {
   HWND hwnd() const { return state_->hwnd; }
 
   int SetCaption(std::string_view caption) override {
-    return SetWindowTextW(state_->hwnd, Wide(caption).c_str()) ? 0 : kBackendFailure;
+    return SetWindowTextW(state_->hwnd, Wide(caption).c_str()) ? 0 : Failed("SetWindowTextW");
   }
 
   int Show() override {
@@ -656,7 +677,10 @@ class WindowPeerWin32 final : public WindowPeer {
         0, windowClass, Wide(text).c_str(), style, DevicePixels(rect.left), DevicePixels(rect.top),
         DevicePixels(rect.width), DevicePixels(rect.height), state_->hwnd,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), session.instance, parameter);
-    if (hwnd) state_->tabOrder.emplace_back(tabIndex, hwnd);
+    if (hwnd)
+      state_->tabOrder.emplace_back(tabIndex, hwnd);
+    else
+      Failed("CreateWindowExW");
     return hwnd;
   }
 
@@ -699,7 +723,10 @@ std::unique_ptr<WindowPeer> CreateWindow(Form& form) {
       exStyle, kFormClass, Wide(form.Caption()).c_str(), style, DevicePixels(d.left) + frame.left,
       DevicePixels(d.top) + frame.top, frame.right - frame.left, frame.bottom - frame.top, nullptr,
       nullptr, session.instance, state.get());
-  if (!hwnd) return nullptr;
+  if (!hwnd) {
+    Failed("CreateWindowExW");
+    return nullptr;
+  }
   state->hwnd = hwnd;
   if (d.icon) {
     state->bigIcon = ProgramIcon(GetSystemMetrics(SM_CXICON));
@@ -842,5 +869,7 @@ void PaintPending() {
   MSG message;
   while (PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE)) DispatchMessageW(&message);
 }
+
+std::optional<SystemCause> TakeFailure() { return std::exchange(lastFailure, std::nullopt); }
 
 }  // namespace tk::backend
