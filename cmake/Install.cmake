@@ -1,7 +1,7 @@
 # Installation on Linux (the program, its desktop entry, icons and AppStream
 # metadata) and the Debian package built from the same rules by CPack.
 # Windows has neither, so there is nothing to do there.
-if(WIN32)
+if(TAMBERLODE_PLATFORM STREQUAL win32)
   return()
 endif()
 

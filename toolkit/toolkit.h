@@ -1,6 +1,6 @@
 // Our window toolkit layer: the windows, controls and services the program's
-// windows are written against. A backend (toolkit_qt.cpp on Linux,
-// toolkit_win32.cpp on Windows) makes the native windows; this header names
+// windows are written against. A backend (window_qt.cpp on Linux,
+// window_win32.cpp on Windows) makes the native windows; this header names
 // neither.
 //
 // Statuses: every operation that can fail checks its backend's status right

@@ -1,4 +1,5 @@
-// The Qt 6 Widgets backend of the toolkit layer.
+// The Qt 6 Widgets backend of the toolkit layer: the window glue. Starting
+// programs and the file test live in system_posix.cpp.
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>

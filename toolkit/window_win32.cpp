@@ -1,4 +1,7 @@
-// The Win32 backend of the toolkit layer: user32 and gdi32 only.
+// The Win32 backend of the toolkit layer, the window glue: forms, controls,
+// the loop and the message box on user32 and gdi32. The screen readers' view
+// (access_win32.cpp), the font fitting (fonts_win32.cpp) and the system
+// services (system_win32.cpp) live beside it.
 //
 // Texts: the program's strings are UTF-8; this backend hands them to the
 // wide (W) functions as UTF-16 and converts what it reads back, so no
@@ -739,8 +742,6 @@ std::unique_ptr<WindowPeer> CreateWindow(Form& form) {
 
 int Start(int, char**) {
   if (session.started) return 0;
-  // An empty floppy drive fails its query quietly instead of asking.
-  SetErrorMode(SEM_FAILCRITICALERRORS);
   session.instance = GetModuleHandleW(nullptr);
   if (HDC screen = GetDC(nullptr)) {
     session.dpi = GetDeviceCaps(screen, LOGPIXELSX);
