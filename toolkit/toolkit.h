@@ -26,7 +26,7 @@ enum ErrorCode : int {
   kInvalidCall = 5,  // invalid procedure call or argument
   kFileNotFound = 53,
   kInvalidProperty = 380,  // the backend refused a property value
-  kBackendFailure = 7,     // the native toolkit failed (out of resources)
+  kBackendFailure = 7,     // a native call failed (Error::cause says which, where known)
   kInternalError = 51,
 };
 
