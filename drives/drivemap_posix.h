@@ -174,7 +174,7 @@ class DriveQuery {
   std::thread releaser_;  // started with the first root held
 };
 
-// The query over this process's mounts, as Module1 answers it.
+// The query over this process's mounts: drives::PlatformQuery on Linux.
 DriveQuery& SystemDriveQuery();
 
 }  // namespace drives
