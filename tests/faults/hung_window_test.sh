@@ -3,10 +3,19 @@
 # the report window appears within about 5 s of Start, Refresh and Exit
 # still answer, and the process ends on Exit. Runs in a private mount
 # namespace with its own Xvfb, and prints what it measured.
-# Usage: hung_window_test.sh <program> <stuckfs.py> [fuse types...]
+# With --mounted-during-refresh instead: a volume that hangs is mounted
+# over a local disk (then over the folder that holds one) while a Refresh
+# waits for a slow volume; Exit after the wait ends the program within 6 s
+# of the Refresh, and SIGTERM ends it at once.
+# Usage: hung_window_test.sh <program> <stuckfs.py> [--mounted-during-refresh | fuse types...]
 set -u
 program=$1 stuckfs=$2
 shift 2
+scenario=hung-at-start
+if [[ ${1:-} == --mounted-during-refresh ]]; then
+  scenario=mounted-during-refresh
+  shift
+fi
 types=("$@")
 [[ ${#types[@]} -gt 0 ]] || types=(rclone s3fs glusterfs sshfs curlftpfs davfs)
 
@@ -16,18 +25,19 @@ skip() { echo "SKIP: $*"; exit 77; }
 /usr/bin/python3 -c 'import fusepy' 2>/dev/null || skip "python3-fusepy is not installed"
 command -v Xvfb >/dev/null && command -v xdotool >/dev/null || skip "Xvfb or xdotool is missing"
 if [[ -z "${TAMBERLODE_IN_NAMESPACE:-}" ]]; then
-  TAMBERLODE_IN_NAMESPACE=1 exec unshare -m --propagation private "$0" "$program" "$stuckfs" "${types[@]}"
+  [[ $scenario == hung-at-start ]] || set -- --mounted-during-refresh
+  TAMBERLODE_IN_NAMESPACE=1 exec unshare -m --propagation private "$0" "$program" "$stuckfs" "$@"
 fi
 
 dir=$(mktemp -d /tmp/tamberlode-hung-XXXXXX)
-daemons=() xvfb='' app=''
+daemons=() points=() xvfb='' app=''
 cleanup() {
   [[ -n $app ]] && kill -9 "$app" 2>/dev/null
   # Killing the daemons ends the stuck requests, and whatever waits on them.
   for pid in "${daemons[@]}"; do kill -9 "$pid" 2>/dev/null; done
   [[ -n $xvfb ]] && kill "$xvfb" 2>/dev/null
   wait 2>/dev/null
-  for ((i = 1; i <= n; i++)); do umount -l "$dir/$i-${types[i - 1]}" 2>/dev/null; done
+  for ((i = ${#points[@]} - 1; i >= 0; i--)); do umount -l "${points[i]}" 2>/dev/null; done
   rm -rf "$dir"
 }
 trap cleanup EXIT
@@ -36,18 +46,15 @@ now() { date +%s.%N; }
 since() { echo "$(now) - $1" | bc; }
 fail() { echo "FAIL: $*"; exit 1; }
 
-n=0
-for type in "${types[@]}"; do
-  n=$((n + 1))
-  mkdir -p "$dir/$n-$type"
-  /usr/bin/python3 "$stuckfs" "$dir/$n-$type" "$type" block 2>/dev/null &
+mounted() { grep -q " $1 " /proc/self/mountinfo; }
+stuck_mount() {  # folder, type, mode: mounts stuckfs there and waits for it
+  mkdir -p "$1"
+  /usr/bin/python3 "$stuckfs" "$1" "$2" "$3" 2>/dev/null &
   daemons+=($!)
-done
-for _ in $(seq 200); do
-  [[ $(grep -c " $dir/" /proc/self/mountinfo) -ge $n ]] && break
-  sleep 0.05
-done
-[[ $(grep -c " $dir/" /proc/self/mountinfo) -ge $n ]] || fail "the FUSE volumes did not mount"
+  points+=("$1")
+  for _ in $(seq 200); do mounted "$1" && return 0; sleep 0.05; done
+  fail "stuckfs did not mount at $1"
+}
 
 exec 3>"$dir/display"
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 2>/dev/null &
@@ -76,30 +83,82 @@ click() {  # window, x, y in the window's pixels
 # Under AddressSanitizer: the system's D-Bus library keeps a buffer to the
 # end on xcb, which is not this program's to free.
 printf 'leak:libdbus-1.so\n' >"$dir/lsan.supp"
-LSAN_OPTIONS="suppressions=$dir/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}" "$program" &
-app=$!
-notice=$(wait_for_window "Tamberlode v0.1a" 20) || fail "the start notice did not appear"
-sleep 6  # the count from 5 runs down before the start button shows
-start=$(now)
-click "$notice" 136 300  # "Start the Application"
-report=$(wait_for_window "Free Space on Drives A: to I:" "${TAMBERLODE_WAIT:-20}") ||
-  fail "no report window $(since "$start") s after Start"
-appeared=$(since "$start")
-echo "report window: $appeared s after Start"
+# Starts the program and presses Start: sets app, report and appeared.
+start_program() {
+  LSAN_OPTIONS="suppressions=$dir/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}" "$program" &
+  app=$!
+  notice=$(wait_for_window "Tamberlode v0.1a" 20) || fail "the start notice did not appear"
+  sleep 6  # the count from 5 runs down before the start button shows
+  start=$(now)
+  click "$notice" 136 300  # "Start the Application"
+  report=$(wait_for_window "Free Space on Drives A: to I:" "${TAMBERLODE_WAIT:-20}") ||
+    fail "no report window $(since "$start") s after Start"
+  appeared=$(since "$start")
+  echo "report window: $appeared s after Start"
+}
+# Seconds from $1 until the program has ended (within $2 s), or fails.
+ended_since() {
+  for _ in $(seq $(($2 * 20))); do
+    if ! kill -0 "$app" 2>/dev/null || [[ $(ps -o stat= -p "$app") == Z* ]]; then
+      since "$1"
+      return 0
+    fi
+    sleep 0.05
+  done
+  return 1
+}
+
+if [[ $scenario == mounted-during-refresh ]]; then
+  stuck_mount "$dir/late" davfs sleep:3  # D:, whose answer each survey waits for
+  mkdir -p "$dir/p/e"
+  truncate -s 16M "$dir/e.img" && mkfs.ext2 -q -F "$dir/e.img" &&
+    mount -o loop "$dir/e.img" "$dir/p/e" || skip "no ext2 image could be loop-mounted here"
+  points+=("$dir/p/e")
+  for over in "$dir/p/e" "$dir/p"; do
+    start_program
+    sleep 0.5
+    refresh=$(now)
+    click "$report" 36 168  # Refresh: waits 3 s for D:
+    sleep 0.5
+    stuck_mount "$over" sshfs hang
+    if [[ $over == "$dir/p/e" ]]; then
+      sleep 3.5
+      click "$report" 220 168  # Exit, once the wait is over
+      ended=$(ended_since "$refresh" 20) || fail "the process did not end after Refresh and Exit"
+      echo "hung volume mounted over a local disk during Refresh; Exit: ended $ended s after the Refresh click"
+      (($(echo "$ended < 6" | bc))) || fail "Refresh and Exit took $ended s"
+    else
+      sleep 3
+      term=$(now)
+      kill -TERM "$app"
+      ended=$(ended_since "$term" 20) || fail "the process did not end on SIGTERM"
+      echo "hung volume mounted over a local disk's folder during Refresh; SIGTERM: ended $ended s after it"
+      (($(echo "$ended < 1" | bc))) || fail "SIGTERM took $ended s"
+    fi
+    wait "$app" 2>/dev/null
+    app=''
+    # The next round starts without the hung volume of this one.
+    kill -9 "${daemons[-1]}" 2>/dev/null
+    wait "${daemons[-1]}" 2>/dev/null
+    umount -l "$over"
+  done
+  echo "passed"
+  exit 0
+fi
+
+n=0
+for type in "${types[@]}"; do
+  n=$((n + 1))
+  stuck_mount "$dir/$n-$type" "$type" block
+done
+start_program
 
 sleep 0.5
 refresh=$(now)
 click "$report" 36 168   # Refresh
 click "$report" 220 168  # Exit, queued behind Refresh
-ended=''
-for _ in $(seq $((${TAMBERLODE_WAIT:-20} * 20))); do
-  if ! kill -0 "$app" 2>/dev/null || [[ $(ps -o stat= -p "$app") == Z* ]]; then
-    ended=$(since "$refresh")
-    break
-  fi
-  sleep 0.05
-done
-[[ -n $ended ]] || fail "the process did not end within ${TAMBERLODE_WAIT:-20} s of Refresh and Exit"
+ended=$(ended_since "$refresh" "${TAMBERLODE_WAIT:-20}") ||
+  fail "the process did not end within ${TAMBERLODE_WAIT:-20} s of Refresh and Exit"
 wait "$app"
 status=$?
 app=''
