@@ -1,9 +1,13 @@
 """What the Wine scripts share: the run's faults, the program's windows as
 wintext.exe lists them from outside, waiting for one, clicks with xdotool,
 screenshots as raw RGB rows, and the end of a run."""
+import os
 import subprocess
 import sys
 import time
+
+# The Wine loader, by its own path (scripts/wine-tests.sh names it).
+WINE = os.environ.get("TAMBERLODE_WINE", "/usr/lib/wine/wine")
 
 faults = []
 
@@ -26,7 +30,7 @@ class Desktop:
     def windows(self, title):
         """[(class, text, visible, rect, [children])] of the top-level windows
         whose title contains `title` (see wintext_win32.cpp)."""
-        out = subprocess.run(["timeout", "30", "wine", f"{self.build}/tests/wintext.exe", title],
+        out = subprocess.run(["timeout", "30", WINE, f"{self.build}/tests/wintext.exe", title],
                              capture_output=True, text=True, errors="replace").stdout
         result = []
         for line in out.replace("\r", "").splitlines():
