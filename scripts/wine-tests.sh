@@ -185,10 +185,15 @@ prefix32_step() {
   [[ -x $wineserver ]] || { skipped "no $wineserver"; return; }
   server_stop "$prefix32"
   make_prefix "$prefix32" win32 "$wine32" || { failed "the 32-bit prefix cannot be made"; return; }
-  # The classic face of the default font comes from fonts-wine; the count's
-  # face has a free look-alike, set for this prefix only.
-  [[ -f /usr/share/wine/fonts/ms_sans_serif.ttf ]] ||
+  # The classic face of the default font comes from fonts-wine. Debian's
+  # Wine 8 finds those fonts only in the prefix's C:\windows\Fonts (it never
+  # looks in /usr/share/wine/fonts), so they are linked in. The count's face
+  # has a free look-alike, set for this prefix only.
+  if [[ -f /usr/share/wine/fonts/ms_sans_serif.ttf ]]; then
+    ln -sf /usr/share/wine/fonts/* "$prefix32/drive_c/windows/Fonts/"
+  else
     failed "fonts-wine is not installed: MS Sans Serif is missing"
+  fi
   reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
     /v 'Comic Sans MS' /t REG_SZ /d 'Comic Neue' /f || failed "the font substitute"
   have_prefix32=1

@@ -31,5 +31,5 @@ set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
 # Release builds are optimised for size: nothing in the program is bound by
 # the processor, and -Os keeps the 32-bit Tamberlode.exe within 512 KiB
 # (-O3 makes it some 120 KiB larger). Takes effect in a fresh build folder.
-set(CMAKE_C_FLAGS_RELEASE_INIT "-Os -DNDEBUG")
-set(CMAKE_CXX_FLAGS_RELEASE_INIT "-Os -DNDEBUG")
+set(CMAKE_C_FLAGS_RELEASE "-Os -DNDEBUG" CACHE STRING "Release flags: optimised for size")
+set(CMAKE_CXX_FLAGS_RELEASE "-Os -DNDEBUG" CACHE STRING "Release flags: optimised for size")
