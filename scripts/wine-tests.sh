@@ -199,15 +199,15 @@ prefix32_step() {
   have_prefix32=1
 }
 
-# A prefix made by another Wine is rebuilt, not reused: a copy of the run's
-# prefix marked as a 64-bit installation, which the 32-bit loader refuses.
+# A prefix made by another Wine is rebuilt, not reused: here one whose
+# registry says it is a 64-bit installation, which the 32-bit loader refuses.
 stale_prefix() {
   [[ $have_prefix32 -eq 1 ]] || { skipped "no 32-bit prefix"; return; }
   local stale=$root/build/wineprefix-stale
   rm -rf "$stale"
   mkdir -p "$stale"
-  sed '1,5s/^#arch=win32/#arch=win64/' "$prefix32/system.reg" >"$stale/system.reg"
-  grep -q '^#arch=win64' "$stale/system.reg" || { failed "could not mark the copy as 64-bit"; return; }
+  printf 'WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n' \
+    >"$stale/system.reg"
   if WINEPREFIX=$stale timeout 60 "$wine32" cmd /c exit >/dev/null 2>&1; then
     failed "the 32-bit loader ran a program in a 64-bit prefix"
   elif ! make_prefix "$stale" win32 "$wine32"; then
