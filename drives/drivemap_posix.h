@@ -1,8 +1,8 @@
 // The Linux drive letters: which mounted volume answers for A: to I:, and
 // the free-space query over that map. The map comes from the kernel's mount
-// table through libmount; the query turns statvfs numbers into the four
+// table through libmount; the query turns statfs numbers into the four
 // 32-bit counters. Every piece takes its inputs from outside (a libmount
-// table, a mount-table source, a statvfs function) so it can be driven from
+// table, a mount-table source, a statfs function) so it can be driven from
 // fixtures as well as from the live system.
 #pragma once
 
@@ -64,7 +64,7 @@ int SlotOfRootPath(const char* rootPath);
 // calls only, so that it may run in a child forked from a threaded process.
 // `known` carries the filesystem id of the last checked answer for this
 // volume (0: none): while a plain statfs of the mount point gives that id,
-// its figures are the volume's, for the price of one statvfs; otherwise the
+// its figures are the volume's, for the price of that one call; otherwise the
 // whole check runs and sets `known` afresh.
 std::optional<survey::FsStats> CheckedStat(const Volume& volume, std::uint64_t& known);
 using StatFunction =
@@ -131,7 +131,7 @@ class DriveQuery {
   std::chrono::steady_clock::time_point surveyDeadline_;
 };
 
-// The query over this process's mounts, as Module1 answers it.
+// The query over this process's mounts: drives::PlatformQuery on Linux.
 DriveQuery& SystemDriveQuery();
 
 }  // namespace drives

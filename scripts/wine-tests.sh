@@ -179,6 +179,19 @@ pe_check() {
   /usr/bin/python3 tests/win32/pe_check.py "$win32/Tamberlode.exe" || failed "PE check"
 }
 
+# The Windows installer, under 32-bit Wine in a throwaway prefix of its own.
+installer() {
+  local log=$root/build/wine-logs/installer.log rc
+  mkdir -p "$root/build/wine-logs"
+  tests/win32/installer_test.sh "$win32" 2>&1 | tee "$log"
+  rc=${PIPESTATUS[0]}
+  [[ $rc -eq 0 ]] || { failed "tests/win32/installer_test.sh (log: $log)"; return; }
+  if grep -q 'SKIPPED: ' "$log"; then
+    skipped "$(sed -n 's/.*SKIPPED: //p' "$log" | head -1)"
+    return
+  fi
+}
+
 have_prefix32=0
 prefix32_step() {
   [[ -x $wine32 ]] || { skipped "no 32-bit Wine loader $wine32 (wine32:i386)"; return; }
@@ -388,6 +401,7 @@ step prefix prefix32_step
 step stale-prefix stale_prefix
 step unit-i686 unit32
 step unit-x86_64 unit64
+step installer installer
 step display display_step
 step drive-letters drive_letters
 step window-tests window_tests

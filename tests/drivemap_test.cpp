@@ -1,5 +1,5 @@
-// The Linux drive map from mount-table fixtures, the counters from statvfs
-// numbers, and the query over fixture maps with a scripted statvfs.
+// The Linux drive map from mount-table fixtures, the counters from statfs
+// numbers, and the query over fixture maps with a scripted statfs.
 #include <gtest/gtest.h>
 #include <sys/sysmacros.h>
 
@@ -244,7 +244,7 @@ struct ScriptedTable {
   }
 };
 
-// statvfs answers by mount point; every call is recorded.
+// statfs answers by mount point; every call is recorded.
 struct ScriptedStat {
   std::map<std::string, FsStats> answers;
   std::vector<std::string> calls;
@@ -290,7 +290,7 @@ TEST(DriveQuery, FailuresLeaveTheCountersAsTheyCame) {
   ScriptedStat stat;
   stat.answers["/"] = {4096, 1000, 500};
   stat.answers["/home"] = {0, 1000, 500};  // no unit: unrepresentable
-  // /media/cdrom: statvfs fails (no answer scripted)
+  // /media/cdrom: statfs fails (no answer scripted)
   drives::DriveQuery query(table.Source(), stat.Function());
 
   const std::vector<const char*> failing = {"a:\\", "b:\\", "d:\\",  "f:\\", "j:\\",

@@ -10,6 +10,7 @@
 #include "format/format.h"
 #include "identity/identity.h"
 #include "toolkit/backend.h"
+#include "toolkit/system.h"
 #include "toolkit/testing.h"
 
 namespace tk {
@@ -30,7 +31,13 @@ void CheckStatus(int status, const char* interface, const char* operation) {
     status = injectedFailure->second;
     injectedFailure.reset();
   }
-  if (status != 0) throw Error(status, interface, operation);
+  // A backend failure takes the cause the backend kept for it; one kept
+  // for an earlier status goes unused.
+  std::optional<SystemCause> cause = backend::TakeFailure();
+  if (status != 0) {
+    throw Error(status, interface, operation,
+                status == kBackendFailure ? std::move(cause) : std::nullopt);
+  }
 }
 
 // The native object's status for a property set, or 0 where there is none
@@ -43,12 +50,23 @@ int StatusOf(Peer* peer, Call call) {
 
 }  // namespace
 
-Error::Error(int code, std::string interface, std::string operation)
+namespace {
+
+std::string CauseText(const SystemCause& cause) {
+  return cause.call + " failed: system error " + std::to_string(cause.error) +
+         (cause.text.empty() ? "" : " (" + cause.text + ")");
+}
+
+}  // namespace
+
+Error::Error(int code, std::string interface, std::string operation,
+             std::optional<SystemCause> cause)
     : std::runtime_error("run-time error " + std::to_string(code) + " in " + interface + "." +
-                         operation),
+                         operation + (cause ? ": " + CauseText(*cause) : "")),
       code_(code),
       interface_(std::move(interface)),
-      operation_(std::move(operation)) {}
+      operation_(std::move(operation)),
+      cause_(std::move(cause)) {}
 
 std::string DescribeError(const Error& error) {
   std::string text;
@@ -63,7 +81,7 @@ std::string DescribeError(const Error& error) {
       text = "Invalid property value";
       break;
     case kBackendFailure:
-      text = "Out of memory";
+      text = error.cause() ? CauseText(*error.cause()) : "Out of memory";
       break;
     default:
       text = "Internal error";
@@ -123,6 +141,13 @@ TextColors ReadableColors(const Color& fore, const Color& back,
   return colors;
 }
 
+CaptionWidths FitCaption(int left, int designWidth, int needed, int designClientWidth,
+                         int clientWidth) {
+  const int label = std::max(designWidth, needed);
+  const int margin = std::max(0, designClientWidth - left - designWidth);
+  return {label, std::max(clientWidth, left + label + margin)};
+}
+
 // ---- Control ---------------------------------------------------------------
 
 Control::Control(Form& owner) : owner_(owner) { owner.controls_.push_back(this); }
@@ -134,7 +159,7 @@ void Control::Check(int status, const char* interface, const char* operation) co
   CheckStatus(status, interface, operation);
 }
 void Control::Fire(const std::function<void()>& handler) {
-  if (handler) Dispatch(owner_, handler);
+  if (handler) Dispatch(handler);
 }
 
 Label::Label(Form& owner, Design design) : Control(owner), design_(std::move(design)) {
@@ -275,7 +300,7 @@ void Form::Unload() {
 
 // ---- Dispatch and errors ---------------------------------------------------
 
-void Dispatch(Form&, const std::function<void()>& handler) {
+void Dispatch(const std::function<void()>& handler) {
   try {
     handler();
   } catch (const Error& error) {
@@ -320,19 +345,13 @@ void MsgBox(std::string_view prompt) {
 }
 
 void Shell(const std::string& programPath) {
-  CheckStatus(programPath.empty() ? kInvalidCall : backend::Launch(programPath), "Interaction",
+  CheckStatus(programPath.empty() ? kInvalidCall : system::Launch(programPath), "Interaction",
               "Shell");
 }
 
-std::string Dir(const std::string& path) { return backend::FileName(path); }
+std::string Dir(const std::string& path) { return system::FileName(path); }
 
 void PaintPending() { backend::PaintPending(); }
-
-std::string Format(double value, std::string_view pattern) {
-  auto text = format::Format(value, pattern);
-  CheckStatus(text ? 0 : kInvalidCall, "Strings", "Format");
-  return *text;
-}
 
 double Val(std::string_view text) { return format::Val(text); }
 std::string Str(double value) { return format::Str(value); }
