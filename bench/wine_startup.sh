@@ -21,7 +21,14 @@ cmake --build "$build" --target tamberlode startup_empty wine_startup -j2 >/dev/
 xvfb_pid=""
 cleanup() {
   timeout 20 "$wineserver" -k >/dev/null 2>&1 || true
+  timeout 20 "$wineserver" -w >/dev/null 2>&1 || true
   [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
+  # The server's socket folder (/tmp/wine-XXXXXX/server-DEV-INODE) goes too.
+  local name found
+  name=$(stat -c '%d %i' "$WINEPREFIX" | awk '{printf "server-%x-%x", $1, $2}')
+  for found in "${TMPDIR:-/tmp}"/wine-*/"$name"; do
+    [[ -d "$found" ]] && rm -rf "$found" && { rmdir "$(dirname "$found")" 2>/dev/null || true; }
+  done
 }
 trap cleanup EXIT
 display=99

@@ -100,13 +100,28 @@ server_restart() {
   WINE_TIMEOUT=60 run32 "$win32/tests/wintext.exe" "" >/dev/null 2>&1 || true
 }
 reg() { WINE_TIMEOUT=60 run32 reg "$@" >/dev/null 2>&1; }
+# Wine keeps each prefix's server socket in a /tmp/wine-XXXXXX folder of
+# its own, named after the prefix's device and inode; with the server down,
+# that folder goes too. drop_server_dir PREFIX
+drop_server_dir() {
+  local dir=$1 name found
+  [[ -d "$dir" ]] || return 0
+  WINEPREFIX=$dir timeout 20 "$wineserver" -k >/dev/null 2>&1 || true
+  WINEPREFIX=$dir timeout 20 "$wineserver" -w >/dev/null 2>&1 || true
+  name=$(stat -c '%d %i' "$dir" | awk '{printf "server-%x-%x", $1, $2}')
+  for found in "${TMPDIR:-/tmp}"/wine-*/"$name"; do
+    [[ -d "$found" ]] || continue
+    rm -rf "$found"
+    rmdir "$(dirname "$found")" 2>/dev/null || true
+  done
+}
 
 xvfb_pid=""
 mounts=()
 volume_root=""
 cleanup() {
-  server_stop "$prefix32"
-  server_stop "$prefix64"
+  drop_server_dir "$prefix32"
+  drop_server_dir "$prefix64"
   [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
   for m in "${mounts[@]}"; do umount "$m" 2>/dev/null || true; done
   [[ -n "$volume_root" ]] && rm -rf "$volume_root"
@@ -151,7 +166,7 @@ make_prefix() {
   fi
   if [[ -e "$dir" ]]; then
     say "the prefix $dir cannot start a program: making it again"
-    server_stop "$dir"
+    drop_server_dir "$dir"
     rm -rf "$dir"
   fi
   say "initialising the $arch prefix $dir"
@@ -226,7 +241,7 @@ stale_prefix() {
   elif ! make_prefix "$stale" win32 "$wine32"; then
     failed "the stale prefix was not made again"
   fi
-  server_stop "$stale"
+  drop_server_dir "$stale"
   rm -rf "$stale"
 }
 
