@@ -194,12 +194,14 @@ pe_check() {
   /usr/bin/python3 tests/win32/pe_check.py "$win32/Tamberlode.exe" || failed "PE check"
 }
 
-# The Windows installer, under 32-bit Wine in a throwaway prefix of its own.
+# The Windows installer, under 32-bit Wine in a throwaway prefix of its own;
+# its temporary files, Wine's server folder among them, stay in build/.
 installer() {
   local log=$root/build/wine-logs/installer.log rc
-  mkdir -p "$root/build/wine-logs"
-  tests/win32/installer_test.sh "$win32" 2>&1 | tee "$log"
+  mkdir -p "$root/build/wine-logs" "$root/build/wine-tmp"
+  TMPDIR=$root/build/wine-tmp tests/win32/installer_test.sh "$win32" 2>&1 | tee "$log"
   rc=${PIPESTATUS[0]}
+  rm -rf "$root/build/wine-tmp"
   [[ $rc -eq 0 ]] || { failed "tests/win32/installer_test.sh (log: $log)"; return; }
   if grep -q 'SKIPPED: ' "$log"; then
     skipped "$(sed -n 's/.*SKIPPED: //p' "$log" | head -1)"
