@@ -6,7 +6,6 @@
 #include <QScreen>
 #include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <thread>
 
@@ -22,20 +21,6 @@ namespace {
 
 using namespace testing_windows;
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-
-// A volume that answers after `length`, waited for in slices as the
-// platform's queries wait; `at` runs at the start of each slice.
-void SlowVolume(std::chrono::milliseconds length,
-                const std::function<void(std::chrono::milliseconds)>& at) {
-  const auto start = Clock::now();
-  for (auto elapsed = 0ms; elapsed < length;
-       elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start)) {
-    at(elapsed);
-    std::this_thread::sleep_for(drives::kWaitSlice);
-    drives::WhileWaiting();
-  }
-}
 
 // Clicks through the X server, as a user does: the events queue up for the
 // program like real ones.
@@ -100,7 +85,7 @@ TEST(ReportWindowWaiting, RepaintsAndDropsTheClicksThatComeMeanwhile) {
     if (drive != 'd' || !slow) return;
     slow = false;
     countBefore = notice.Label1.Caption();
-    SlowVolume(1500ms, [&](std::chrono::milliseconds elapsed) {
+    testing_survey::SlowVolume(1500ms, [&](std::chrono::milliseconds elapsed) {
       if (elapsed == 0ms) cover.hide();
       if (elapsed >= 300ms && elapsed < 300ms + drives::kWaitSlice) XClick(refresh, 5);
     });
