@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Six hung FUSE volumes of mixed types, mounted before the program starts:
-# the report window appears within about 5 s of Start, Refresh and Exit
-# still answer, and the process ends on Exit. Runs in a private mount
-# namespace with its own Xvfb, and prints what it measured.
-# Usage: hung_window_test.sh <program> <stuckfs.py> [fuse types...]
+# FUSE volumes of mixed types, mounted before the program starts, that hang
+# (mode block) or answer late (mode sleep:S): the report window appears
+# within about 5 s of Start; Refresh is clicked CLICKS times and then Exit
+# again and again until the process ends. The clicks that come while a
+# survey waits are dropped, so only the first Refresh runs a survey and the
+# process ends within 5 s of it. Runs in a private mount namespace with its
+# own Xvfb, and prints what it measured.
+# Usage: hung_window_test.sh <program> <stuckfs.py> <mode> <clicks> [fuse types...]
 set -u
-program=$1 stuckfs=$2
-shift 2
+program=$1 stuckfs=$2 mode=$3 clicks=$4
+shift 4
 types=("$@")
 [[ ${#types[@]} -gt 0 ]] || types=(rclone s3fs glusterfs sshfs curlftpfs davfs)
 
@@ -16,7 +19,8 @@ skip() { echo "SKIP: $*"; exit 77; }
 /usr/bin/python3 -c 'import fusepy' 2>/dev/null || skip "python3-fusepy is not installed"
 command -v Xvfb >/dev/null && command -v xdotool >/dev/null || skip "Xvfb or xdotool is missing"
 if [[ -z "${TAMBERLODE_IN_NAMESPACE:-}" ]]; then
-  TAMBERLODE_IN_NAMESPACE=1 exec unshare -m --propagation private "$0" "$program" "$stuckfs" "${types[@]}"
+  TAMBERLODE_IN_NAMESPACE=1 exec unshare -m --propagation private "$0" "$program" "$stuckfs" \
+    "$mode" "$clicks" "${types[@]}"
 fi
 
 dir=$(mktemp -d /tmp/tamberlode-hung-XXXXXX)
@@ -40,7 +44,7 @@ n=0
 for type in "${types[@]}"; do
   n=$((n + 1))
   mkdir -p "$dir/$n-$type"
-  /usr/bin/python3 "$stuckfs" "$dir/$n-$type" "$type" block 2>/dev/null &
+  /usr/bin/python3 "$stuckfs" "$dir/$n-$type" "$type" "$mode" 2>/dev/null &
   daemons+=($!)
 done
 for _ in $(seq 200); do
@@ -89,21 +93,21 @@ echo "report window: $appeared s after Start"
 
 sleep 0.5
 refresh=$(now)
-click "$report" 36 168   # Refresh
-click "$report" 220 168  # Exit, queued behind Refresh
+for ((i = 0; i < clicks; i++)); do click "$report" 36 168; done  # Refresh
 ended=''
-for _ in $(seq $((${TAMBERLODE_WAIT:-20} * 20))); do
+for _ in $(seq $((${TAMBERLODE_WAIT:-20} * 4))); do
+  click "$report" 220 168  # Exit, until it is not dropped
+  sleep 0.25
   if ! kill -0 "$app" 2>/dev/null || [[ $(ps -o stat= -p "$app") == Z* ]]; then
     ended=$(since "$refresh")
     break
   fi
-  sleep 0.05
 done
 [[ -n $ended ]] || fail "the process did not end within ${TAMBERLODE_WAIT:-20} s of Refresh and Exit"
 wait "$app"
 status=$?
 app=''
-echo "Refresh, then Exit: process ended $ended s after the Refresh click (status $status)"
+echo "Refresh clicked $clicks times, then Exit: process ended $ended s after the first click (status $status)"
 
 (($(echo "$appeared < 7" | bc))) || fail "the report window took $appeared s"
 (($(echo "$ended < 5" | bc))) || fail "Refresh and Exit took $ended s"
