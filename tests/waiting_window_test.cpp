@@ -1,11 +1,16 @@
 // The report window while its survey waits for a slow volume, on a real X
 // server (tests/with_xvfb.sh): it repaints when uncovered, and the clicks
-// that come meanwhile run nothing, neither inside the survey nor after it.
+// and close requests that come meanwhile run nothing, neither inside the
+// survey nor after it.
+#include <xcb/xcb.h>
+
 #include <QImage>
 #include <QPixmap>
 #include <QScreen>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -30,6 +35,30 @@ void XClick(const QWidget* widget, int times) {
                               std::to_string(at.y()) + " click --repeat " + std::to_string(times) +
                               " --delay 40 1";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+// Asks the window to close, as a window manager does for its title bar's
+// close button: from another client of the X server.
+void XClose(const QWidget* window) {
+  xcb_connection_t* x = xcb_connect(nullptr, nullptr);
+  const auto atom = [x](const char* name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        x, xcb_intern_atom(x, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
+    const xcb_atom_t found = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    std::free(reply);
+    return found;
+  };
+  xcb_client_message_event_t event{};
+  event.response_type = XCB_CLIENT_MESSAGE;
+  event.format = 32;
+  event.window = static_cast<xcb_window_t>(window->winId());
+  event.type = atom("WM_PROTOCOLS");
+  event.data.data32[0] = atom("WM_DELETE_WINDOW");
+  event.data.data32[1] = XCB_CURRENT_TIME;
+  xcb_send_event(x, 0, event.window, XCB_EVENT_MASK_NO_EVENT,
+                 reinterpret_cast<const char*>(&event));
+  xcb_flush(x);
+  xcb_disconnect(x);
 }
 
 // The share of white pixels where the window is, as the screen shows it.
@@ -87,7 +116,10 @@ TEST(ReportWindowWaiting, RepaintsAndDropsTheClicksThatComeMeanwhile) {
     countBefore = notice.Label1.Caption();
     testing_survey::SlowVolume(1500ms, [&](std::chrono::milliseconds elapsed) {
       if (elapsed == 0ms) cover.hide();
-      if (elapsed >= 300ms && elapsed < 300ms + drives::kWaitSlice) XClick(refresh, 5);
+      if (elapsed >= 300ms && elapsed < 300ms + drives::kWaitSlice) {
+        XClick(refresh, 5);
+        XClose(window);
+      }
     });
     countAfter = notice.Label1.Caption();
     white = WhiteOnScreen(window, "report-mid-wait.png");
@@ -95,6 +127,7 @@ TEST(ReportWindowWaiting, RepaintsAndDropsTheClicksThatComeMeanwhile) {
   refresh->click();
   Pump(500);
   EXPECT_EQ(drives.calls.size(), 18u) << "a click during the survey ran another one";
+  EXPECT_TRUE(form.Visible()) << "a close request during the survey closed the window";
   EXPECT_GT(white, 0.5) << "the uncovered window was not repainted during the wait";
   EXPECT_EQ(countAfter, countBefore) << "the notice's timer ran inside the survey";
 
