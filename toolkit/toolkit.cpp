@@ -18,6 +18,7 @@ namespace {
 std::vector<Form*> loadedForms;
 std::optional<std::pair<std::string, int>> injectedFailure;
 testing::MessageBoxHook messageBoxHook;
+bool paintingPending = false;  // a handler waits in PaintPending
 
 void DefaultUnhandledError(const Error& error) {
   MsgBox(DescribeError(error));
@@ -276,6 +277,9 @@ void Form::Unload() {
 // ---- Dispatch and errors ---------------------------------------------------
 
 void Dispatch(Form&, const std::function<void()>& handler) {
+  // A handler is waiting: an event that still gets through (a message sent
+  // from another program) runs nothing inside it.
+  if (paintingPending) return;
   try {
     handler();
   } catch (const Error& error) {
@@ -326,7 +330,11 @@ void Shell(const std::string& programPath) {
 
 std::string Dir(const std::string& path) { return backend::FileName(path); }
 
-void PaintPending() { backend::PaintPending(); }
+void PaintPending() {
+  paintingPending = true;
+  backend::PaintPending();
+  paintingPending = false;
+}
 
 std::string Format(double value, std::string_view pattern) {
   auto text = format::Format(value, pattern);

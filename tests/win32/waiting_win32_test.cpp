@@ -1,7 +1,7 @@
 // The report window while its survey waits for a slow volume, on the Win32
-// backend: it repaints (an uncovered window and a changed line show on the
-// screen mid-wait), and the clicks that come meanwhile run nothing, neither
-// inside the survey nor after it. Leaves pictures of the screen (BMP).
+// backend: it repaints (an uncovered window shows again on the X screen
+// mid-wait), and the clicks and close requests that come meanwhile run
+// nothing, neither inside the survey nor after it. Leaves pictures (BMP).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -142,6 +142,7 @@ TEST(Win32ReportWindowWaiting, RepaintsAndDropsTheClicksThatComeMeanwhile) {
   drives.answers['c'].freeClusters = 160000;
   bool slow = true, clickAtEnd = true;
   std::string countBefore, countAfter;
+  std::thread closer;  // another program asking the window to close
   double white = 0;
   drives.onCall = [&] {
     const char drive = drives.calls.back().rootPath.front();
@@ -155,14 +156,19 @@ TEST(Win32ReportWindowWaiting, RepaintsAndDropsTheClicksThatComeMeanwhile) {
     countBefore = notice.Label1.Caption();
     testing_survey::SlowVolume(1500ms, [&](std::chrono::milliseconds elapsed) {
       if (elapsed == 0ms) ShowWindow(cover, SW_HIDE);
-      if (elapsed >= 300ms && elapsed < 300ms + drives::kWaitSlice) Click(refresh, 5);
+      if (elapsed >= 300ms && elapsed < 300ms + drives::kWaitSlice) {
+        Click(refresh, 5);
+        closer = std::thread([window] { SendMessageW(window, WM_CLOSE, 0, 0); });
+      }
     });
     countAfter = notice.Label1.Caption();
     white = WhiteShare(Screen(window, "report-mid-wait.bmp"));
   };
   SendMessageW(refresh, BM_CLICK, 0, 0);
   Pump(500ms);
+  closer.join();
   EXPECT_EQ(drives.calls.size(), 18u) << "a click during the survey ran another one";
+  EXPECT_TRUE(form.Visible()) << "a close request during the survey closed the window";
   EXPECT_GT(white, 0.5) << "the uncovered window was not repainted during the wait";
   EXPECT_EQ(countAfter, countBefore) << "the notice's timer ran inside the survey";
 
