@@ -2,13 +2,16 @@
 # make test  installs what is missing, builds, runs every test
 PRESET ?= dev
 
-.PHONY: run test asan fuzz bench package format format-check clean deps-run deps-test
+.PHONY: run test asan fuzz bench package format format-check clean deps-run deps-test deps-package
 
 deps-run:
 	@scripts/deps.sh run
 
 deps-test:
 	@scripts/deps.sh test
+
+deps-package:
+	@scripts/deps.sh package
 
 build/$(PRESET)/build.ninja:
 	cmake --preset $(PRESET) >/dev/null
@@ -32,12 +35,20 @@ bench: deps-run
 	cmake --build --preset release
 	for b in build/release/bench/*_bench; do $$b; done
 
-# The Debian package of the release build: build/release/packages/tamberlode_*.deb
-# Builds only what the package holds.
-package: deps-run
+# The three packages, in build/packages/: the Debian package of the release
+# build, and the Windows installer and portable zip of the 32-bit program
+# (win32 preset). Builds only what the packages hold.
+package: deps-package
 	cmake --preset release >/dev/null
 	cmake --build --preset release --target shipped
+	rm -f build/release/packages/*.deb
 	cpack --config build/release/CPackConfig.cmake -B build/release/packages
+	cmake --preset win32 >/dev/null
+	rm -f build/win32/installer/*.msi build/win32/installer/*.zip
+	cmake --build --preset win32 --target windows_packages
+	rm -rf build/packages && mkdir -p build/packages
+	cp build/release/packages/*.deb build/win32/installer/*.msi build/win32/installer/*.zip build/packages/
+	@ls -l build/packages
 
 SOURCES = git ls-files --cached --others --exclude-standard '*.cpp' '*.h'
 

@@ -4,19 +4,30 @@
 // installed system-information program found on $PATH. Every other key is
 // missing, as is the value where none of the programs is installed. It
 // answers with the status codes advapi32 would.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 #include "about/registry.h"
 
@@ -41,36 +52,139 @@ bool SameName(std::string_view a, std::string_view b) {
   });
 }
 
-bool IsExecutableFile(const std::filesystem::path& file) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(file, error) && ::access(file.c_str(), X_OK) == 0;
+// How long one search waits for the folders on PATH. A folder on a volume
+// that hangs (a share whose server went away, a FUSE daemon that hangs)
+// would otherwise hold the window, and the end of the program, for ever.
+constexpr std::chrono::milliseconds kSearchDeadline{5000};
+
+// The absolute folders of PATH, in order, each ending in '/'. Only absolute
+// folders count: an empty entry (the shell's current directory), "." or
+// "bin" would start whatever lies where the program happens to run. A folder
+// stays the bytes PATH holds, whatever their encoding, so the file tested is
+// the file started.
+std::vector<std::string> PathFolders() {
+  std::vector<std::string> folders;
+  const char* path = std::getenv("PATH");
+  if (path == nullptr) return folders;
+  const std::string_view directories(path);
+  std::size_t start = 0;
+  while (start <= directories.size()) {
+    std::size_t end = directories.find(':', start);
+    if (end == std::string_view::npos) end = directories.size();
+    const std::string_view entry = directories.substr(start, end - start);
+    if (!entry.empty() && entry.front() == '/') {
+      std::string folder(entry);
+      if (folder.back() != '/') folder += '/';
+      folders.push_back(std::move(folder));
+    }
+    start = end + 1;
+  }
+  return folders;
+}
+
+// One folder's look-up, in a child of its own.
+struct Look {
+  pid_t pid = -1;
+  int answer = -1;  // read end of the child's pipe
+};
+
+// Writes one byte: which of `files` (kTools in that folder) are runnable
+// files, one bit each. System calls only: this is a copy of a threaded process.
+[[noreturn]] void LookInChild(int answerFd, pid_t parent,
+                              const std::array<std::string, kTools.size()>& files) {
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != parent) ::_exit(1);
+  unsigned char found = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    struct stat info {};
+    if (::stat(files[i].c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        ::access(files[i].c_str(), X_OK) == 0)
+      found |= static_cast<unsigned char>(1U << i);
+  }
+  while (::write(answerFd, &found, 1) < 0 && errno == EINTR) {
+  }
+  ::_exit(0);
+}
+
+void WaitForExit(pid_t pid) {
+  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
+// Folders whose look-up did not answer in an earlier search: while its
+// child is stuck, a folder gets no second one and holds no tool.
+std::mutex stuckMutex;
+std::map<std::string, int>& StuckFolders() {  // folder -> read end of its child's pipe
+  static std::map<std::string, int> folders;
+  return folders;
+}
+
+bool StillStuck(const std::string& folder) {
+  auto& stuck = StuckFolders();
+  const auto it = stuck.find(folder);
+  if (it == stuck.end()) return false;
+  pollfd entry{it->second, POLLIN, 0};
+  if (::poll(&entry, 1, 0) == 0) return true;
+  ::close(it->second);  // the child has ended; its own thread reaped it
+  stuck.erase(it);
+  return false;
+}
+
+Look StartLook(const std::string& folder) {
+  std::array<std::string, kTools.size()> files;
+  for (std::size_t i = 0; i < kTools.size(); ++i) files[i] = folder + std::string(kTools[i]);
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return {};
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid == 0) LookInChild(ends[1], parent, files);
+  ::close(ends[1]);
+  if (pid < 0) {
+    ::close(ends[0]);
+    return {};
+  }
+  return {pid, ends[0]};
 }
 
 // Looked up afresh at each query, so a program installed or removed while
-// the program runs is seen at the next press.
+// the program runs is seen at the next press. Each folder of PATH is looked
+// at in a child of its own, all side by side under one deadline; a folder
+// that has not answered by then holds none of the tools. Tools go in the
+// order of kTools, each in the order of PATH.
 std::optional<std::string> FindTool() {
-  const char* path = std::getenv("PATH");
-  if (path == nullptr) return std::nullopt;
-  const std::string_view directories(path);
-  for (std::string_view tool : kTools) {
-    std::size_t start = 0;
-    while (start <= directories.size()) {
-      std::size_t end = directories.find(':', start);
-      if (end == std::string_view::npos) end = directories.size();
-      // Only absolute folders count: an empty entry (the shell's current
-      // directory), "." or "bin" would start whatever lies where the program
-      // happens to run. The folder stays the bytes PATH holds, whatever
-      // their encoding, so the file tested is the file started.
-      const std::string_view entry = directories.substr(start, end - start);
-      if (!entry.empty() && entry.front() == '/') {
-        std::string file(entry);
-        if (file.back() != '/') file += '/';
-        file += tool;
-        if (IsExecutableFile(file)) return file;
+  const std::vector<std::string> folders = PathFolders();
+  std::vector<unsigned char> found(folders.size(), 0);
+  std::vector<Look> looks(folders.size());
+  const std::lock_guard lock(stuckMutex);
+  for (std::size_t i = 0; i < folders.size(); ++i)
+    if (!StillStuck(folders[i])) looks[i] = StartLook(folders[i]);
+
+  const auto deadline = std::chrono::steady_clock::now() + kSearchDeadline;
+  for (std::size_t i = 0; i < folders.size(); ++i) {
+    if (looks[i].pid < 0) continue;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd entry{looks[i].answer, POLLIN, 0};
+    int ready = 0;
+    do {
+      ready = ::poll(&entry, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+    } while (ready < 0 && errno == EINTR);
+    if (ready <= 0) {
+      // Reaped by a thread of its own the moment it ends.
+      StuckFolders()[folders[i]] = looks[i].answer;
+      try {
+        std::thread(WaitForExit, looks[i].pid).detach();
+      } catch (const std::system_error&) {
       }
-      start = end + 1;
+      continue;
     }
+    if (::read(looks[i].answer, &found[i], 1) != 1) found[i] = 0;
+    ::close(looks[i].answer);
+    WaitForExit(looks[i].pid);
   }
+  for (std::size_t tool = 0; tool < kTools.size(); ++tool)
+    for (std::size_t i = 0; i < folders.size(); ++i)
+      if ((found[i] & (1U << tool)) != 0) return folders[i] + std::string(kTools[tool]);
   return std::nullopt;
 }
 

@@ -1,14 +1,14 @@
 # Installation on Linux (the program, its desktop entry, icons and AppStream
 # metadata) and the Debian package built from the same rules by CPack.
 # Windows has neither, so there is nothing to do there.
-if(WIN32)
+if(TAMBERLODE_PLATFORM STREQUAL win32)
   return()
 endif()
 
 include(GNUInstallDirs)
 
 # One name for the desktop file, the AppStream component and what the running
-# program reports to the desktop (toolkit/toolkit_qt.cpp), so they find each other.
+# program reports to the desktop (toolkit/window_qt.cpp), so they find each other.
 set(TAMBERLODE_APP_ID org.example.Tamberlode)
 
 install(TARGETS tamberlode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

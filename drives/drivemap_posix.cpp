@@ -8,12 +8,14 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <set>
+#include <system_error>
 #include <unordered_map>
 #include <vector>
 
@@ -221,13 +223,6 @@ int SlotOfRootPath(const char* rootPath) {
 
 namespace {
 
-std::uint64_t FilesystemId(const struct statfs& info) {
-  std::uint64_t id = 0;
-  static_assert(sizeof info.f_fsid == sizeof id);
-  std::memcpy(&id, &info.f_fsid, sizeof id);
-  return id;
-}
-
 survey::FsStats StatsOf(const struct statfs& info) {
   // Some filesystems leave f_frsize zero; f_bsize is the unit then.
   const auto unit = static_cast<std::uint64_t>(info.f_frsize != 0 ? info.f_frsize : info.f_bsize);
@@ -237,40 +232,42 @@ survey::FsStats StatsOf(const struct statfs& info) {
 
 }  // namespace
 
-std::optional<survey::FsStats> CheckedStat(const Volume& volume, std::uint64_t& known) {
-  struct statfs info {};
-  int rc = -1;
-  if (known != 0) {
-    // One call gives the figures and the id of the filesystem they are of.
-    do {
-      rc = ::statfs(volume.target.c_str(), &info);
-    } while (rc != 0 && errno == EINTR);
-    if (rc == 0 && FilesystemId(info) == known) return StatsOf(info);
-  }
-  known = 0;
+int OpenCheckedRoot(const Volume& volume) {
   int fd = -1;
   do {
     fd = ::open(volume.target.c_str(), O_PATH | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) return -1;
   // Where the path leads now: the mount's id where the kernel tells it
-  // (5.8 on), else the device. Cached attributes will do for this.
+  // (5.8 on), else the device. Cached attributes will do for this, and
+  // ask nothing of a filesystem mounted over the volume since.
   struct statx where {};
   bool same = ::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_MNT_ID, &where) == 0;
   if (same && volume.mountId != 0 && (where.stx_mask & STATX_MNT_ID) != 0)
     same = where.stx_mnt_id == static_cast<std::uint64_t>(volume.mountId);
   else if (same && volume.device != 0)
     same = makedev(where.stx_dev_major, where.stx_dev_minor) == volume.device;
-  rc = -1;
-  if (same) {
-    do {
-      rc = ::fstatfs(fd, &info);
-    } while (rc != 0 && errno == EINTR);
-  }
+  if (same) return fd;
   ::close(fd);
+  return -1;
+}
+
+std::optional<survey::FsStats> StatOfRoot(int root) {
+  struct statfs info {};
+  int rc = -1;
+  do {
+    rc = ::fstatfs(root, &info);
+  } while (rc != 0 && errno == EINTR);
   if (rc != 0) return std::nullopt;
-  known = FilesystemId(info);  // 0 where the filesystem gives none: checked every time
   return StatsOf(info);
+}
+
+std::optional<survey::FsStats> CheckedStat(const Volume& volume) {
+  const int root = OpenCheckedRoot(volume);
+  if (root < 0) return std::nullopt;
+  const std::optional<survey::FsStats> stats = StatOfRoot(root);
+  ::close(root);
+  return stats;
 }
 
 std::string MountKey(const Volume& volume) {
@@ -280,64 +277,164 @@ std::string MountKey(const Volume& volume) {
 }
 
 MountSource KernelMountTable(const std::string& path) {
-  struct Watch {
+  struct Table {
+    std::string path;
     int fd = -1;
-    ~Watch() {
+    ~Table() {
       if (fd >= 0) ::close(fd);
     }
   };
   // Opened before the first read, so a change made during that read still
-  // shows at the next look.
-  auto watch = std::make_shared<Watch>();
-  watch->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // shows at the next look; read again through the same descriptor, so no
+  // path is walked once it is open (a volume mounted over one could hold it).
+  auto table = std::make_shared<Table>();
+  table->path = path;
+  table->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   MountSource source;
-  source.changed = [watch] {
-    if (watch->fd < 0) return true;  // cannot watch: read afresh each round
-    pollfd entry{watch->fd, POLLPRI, 0};
+  source.changed = [table] {
+    if (table->fd < 0) return true;  // cannot watch: read afresh each round
+    pollfd entry{table->fd, POLLPRI, 0};
     int rc = 0;
     do {
       rc = ::poll(&entry, 1, 0);
     } while (rc < 0 && errno == EINTR);
     return rc != 0 && (rc < 0 || (entry.revents & (POLLPRI | POLLERR | POLLNVAL)) != 0);
   };
-  source.read = [path] { return DriveMapFromFile(path); };
+  source.read = [table]() -> std::optional<DriveMap> {
+    // Where the table could not be opened at first (no /proc yet), once more.
+    if (table->fd < 0) table->fd = ::open(table->path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (table->fd < 0 || ::lseek(table->fd, 0, SEEK_SET) != 0) return std::nullopt;
+    std::string text;
+    char buffer[16384];
+    for (;;) {
+      const ssize_t got = ::read(table->fd, buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) return std::nullopt;
+      if (got == 0) break;
+      text.append(buffer, static_cast<std::size_t>(got));
+    }
+    return DriveMapFromText(text);
+  };
   return source;
 }
 
-namespace {
-
-// The call a child makes: its own copies, since it may outlive this query;
-// no filesystem id carried over, so it checks the whole way.
-ChildCalls::Call AskInChild(const StatFunction& stat, const Volume& volume) {
-  return [stat, volume] {
-    std::uint64_t unknown = 0;
-    return stat(volume, unknown);
-  };
+DriveQuery::DriveQuery(MountSource source, VolumeCalls calls, std::chrono::milliseconds deadline,
+                       std::chrono::milliseconds rootsHeld)
+    : source_(std::move(source)),
+      calls_(std::move(calls)),
+      deadline_(deadline),
+      rootsHeld_(rootsHeld) {
+  roots_.fill(-1);
 }
 
-}  // namespace
+DriveQuery::~DriveQuery() {
+  {
+    std::lock_guard lock(mutex_);
+    ending_ = true;
+  }
+  wake_.notify_all();
+  if (releaser_.joinable()) releaser_.join();
+  DropRoots();
+}
 
-DriveQuery::DriveQuery(MountSource source, StatFunction stat, std::chrono::milliseconds deadline)
-    : source_(std::move(source)), stat_(std::move(stat)), deadline_(deadline) {}
+void DriveQuery::HoldRoots() {
+  releaseAt_ = std::chrono::steady_clock::now() + rootsHeld_;
+  if (releaser_.joinable()) return;
+  try {
+    releaser_ = std::thread(&DriveQuery::Release, this);
+  } catch (const std::system_error&) {
+    // No thread: the roots are held until the table changes.
+  }
+}
+
+void DriveQuery::Release() {
+  std::unique_lock lock(mutex_);
+  while (!ending_) {
+    const bool held = std::any_of(roots_.begin(), roots_.end(), [](int root) { return root >= 0; });
+    const bool surveying =
+        std::any_of(begun_.begin(), begun_.end(), [](bool begun) { return begun; });
+    if (held && !surveying && std::chrono::steady_clock::now() >= releaseAt_) {
+      DropRoots();  // closing a root asks nothing of its volume
+    } else if (held && !surveying) {
+      wake_.wait_until(lock, releaseAt_);
+    } else {
+      wake_.wait(lock);
+    }
+  }
+}
+
+void DriveQuery::DropRoots() {
+  for (int& root : roots_) {
+    if (root >= 0) ::close(root);
+    root = -1;
+  }
+}
 
 void DriveQuery::Look() {
   if (map_ && !source_.changed()) return;
   map_ = source_.read().value_or(BuildDriveMap(nullptr));
-  known_ = {};
+  // Mounts moved: each root is taken and checked afresh.
+  DropRoots();
+}
+
+bool DriveQuery::Start(const Volume& volume) {
+  // The child's own copies, since it may outlive this query.
+  ChildCalls::Call call;
+  if (volume.local) {
+    call = [open = calls_.open, volume] {
+      ChildAnswer answer;
+      answer.fd = open(volume);
+      answer.ok = answer.fd >= 0;
+      return answer;
+    };
+  } else {
+    call = [ask = calls_.ask, volume] {
+      ChildAnswer answer;
+      if (const std::optional<survey::FsStats> stats = ask(volume)) answer = {true, *stats};
+      return answer;
+    };
+  }
+  // A mount still stuck from before gets no second child: it fails at once.
+  return children_.Start(MountKey(volume), call);
 }
 
 void DriveQuery::BeginSurvey() {
   std::lock_guard lock(mutex_);
+  if (waiting_) return;
   Look();
   children_.AbandonAll();  // questions of an earlier survey that were never asked
   surveyDeadline_ = std::chrono::steady_clock::now() + deadline_;
   for (int slot = 1; slot <= survey::kDrives; ++slot) {
     const std::optional<Volume>& volume = (*map_)[slot - 1];
     begun_[slot - 1] = true;
-    // A mount still stuck from before gets no second child: it fails at once.
-    asking_[slot - 1] =
-        volume && !volume->local && children_.Start(MountKey(*volume), AskInChild(stat_, *volume));
+    asking_[slot - 1] = volume && roots_[slot - 1] < 0 && Start(*volume);
   }
+}
+
+std::optional<survey::FsStats> DriveQuery::Ask(int slot, bool inSurvey) {
+  const std::optional<Volume> volume = (*map_)[slot - 1];
+  if (!volume) return std::nullopt;
+  int& root = roots_[slot - 1];
+  if (volume->local && root >= 0) {
+    HoldRoots();
+    return calls_.stat(*volume, root);
+  }
+  auto deadline = surveyDeadline_;
+  bool asking = asking_[slot - 1];
+  if (!inSurvey) {
+    deadline = std::chrono::steady_clock::now() + deadline_;
+    asking = Start(*volume);
+  }
+  if (!asking) return std::nullopt;
+  waiting_ = true;
+  ChildAnswer answer = children_.Collect(MountKey(*volume), deadline);
+  waiting_ = false;
+  if (!answer.ok) return std::nullopt;
+  if (!volume->local) return answer.stats;
+  if (answer.fd < 0) return std::nullopt;
+  root = answer.fd;
+  HoldRoots();
+  return calls_.stat(*volume, root);
 }
 
 std::int32_t DriveQuery::Query(const char* rootPath, std::int32_t& sectorsPerCluster,
@@ -348,23 +445,15 @@ std::int32_t DriveQuery::Query(const char* rootPath, std::int32_t& sectorsPerClu
   std::optional<survey::FsStats> stats;
   {
     std::lock_guard lock(mutex_);
+    if (waiting_) return 0;
     const bool inSurvey = begun_[slot - 1];
     begun_[slot - 1] = false;
     if (!inSurvey) Look();
-    const std::optional<Volume> volume = (*map_)[slot - 1];
-    if (!volume) return 0;
-    if (volume->local) {
-      stats = stat_(*volume, known_[slot - 1]);
-    } else {
-      const std::string key = MountKey(*volume);
-      auto deadline = surveyDeadline_;
-      bool asking = asking_[slot - 1];
-      if (!inSurvey) {
-        deadline = std::chrono::steady_clock::now() + deadline_;
-        asking = children_.Start(key, AskInChild(stat_, *volume));
-      }
-      if (asking) stats = children_.Collect(key, deadline);
-    }
+    stats = Ask(slot, inSurvey);
+    // From the survey's last question on, the roots are held for a while.
+    if (releaser_.joinable() &&
+        std::none_of(begun_.begin(), begun_.end(), [](bool b) { return b; }))
+      wake_.notify_all();
   }
   if (!stats) return 0;
   const std::optional<survey::FreeSpaceCounters> counters = survey::CountersFromStats(*stats);
@@ -380,14 +469,16 @@ DriveMap DriveQuery::Map() {
   std::lock_guard lock(mutex_);
   if (!map_) {
     map_ = source_.read().value_or(BuildDriveMap(nullptr));
-    known_ = {};
+    DropRoots();
   }
   return *map_;
 }
 
 DriveQuery& SystemDriveQuery() {
-  static DriveQuery query(KernelMountTable());
-  return query;
+  // Never destroyed: the program may end in the middle of a survey's wait,
+  // where nothing may wait for the thread that lets go of the roots.
+  static DriveQuery* const query = new DriveQuery(KernelMountTable());
+  return *query;
 }
 
 }  // namespace drives

@@ -38,6 +38,9 @@ std::int32_t GetDiskFreeSpaceA(const std::string& rootPathName, std::int32_t& se
   DWORD bps = static_cast<DWORD>(bytesPerSector);
   DWORD nfc = static_cast<DWORD>(numberOfFreeClusters);
   DWORD tnc = static_cast<DWORD>(totalNumberOfClusters);
+  // An empty floppy drive fails its query quietly instead of asking.
+  static const UINT errorMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+  static_cast<void>(errorMode);
   const BOOL result =
       getDiskFreeSpace(rootPathName.c_str(), &spc, &bps, &nfc, &tnc).value_or(FALSE);
   if (result == 0) return 0;

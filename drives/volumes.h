@@ -1,4 +1,5 @@
-// What stands behind each drive letter, for the report window's tooltips.
+// The platform's free-space query, and what stands behind each drive letter
+// for the report window's tooltips.
 #pragma once
 
 #include <string>
@@ -7,8 +8,9 @@
 
 namespace drives {
 
-// The survey's free-space query on this platform: Module1's
-// GetDiskFreeSpaceA, begun so that slow volumes are asked side by side.
+// The survey's free-space query on this platform, begun so that slow
+// volumes are asked side by side: kernel32's GetDiskFreeSpaceA through
+// Module1 on Windows, the drive map of the mounted volumes on Linux.
 survey::FreeSpaceQuery PlatformQuery();
 
 // The volume behind slot 1 (A:) to 9 (I:) as of the most recent read of the

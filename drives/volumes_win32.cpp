@@ -1,4 +1,6 @@
-// Windows drive letters explain themselves: no tooltip text.
+// The Windows free-space query: kernel32 through Module1, with network
+// drives asked on threads of their own (drives/remote_win32.h). Windows
+// drive letters explain themselves: no tooltip text.
 #include <chrono>
 
 #include "drives/module1.h"

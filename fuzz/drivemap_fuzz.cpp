@@ -61,7 +61,7 @@ void CheckCounters(const survey::FsStats& stats) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // The first 24 bytes, when there are that many, double as statvfs numbers.
+  // The first 24 bytes, when there are that many, double as statfs numbers.
   survey::FsStats stats;
   if (size >= 24) {
     std::memcpy(&stats.fragmentSize, data, 8);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and tests need, only those missing.
-# Usage: scripts/deps.sh [run|test]
+# Usage: scripts/deps.sh [run|test|package]
 set -euo pipefail
 
 packages=(
@@ -10,7 +10,14 @@ packages=(
   fonts-liberation2 fonts-comic-neue
   dpkg-dev file
 )
+if [[ "${1:-}" == package ]]; then
+  # `make package` also cross-builds the 32-bit program (its preset builds
+  # GoogleTest from source for the tests) and packs it with wixl.
+  packages+=(g++-mingw-w64-i686-posix googletest wixl)
+fi
 if [[ "${1:-}" == test ]]; then
+  # The installer's build and its checks (msiinfo).
+  packages+=(wixl msitools)
   packages+=(xvfb xauth util-linux e2fsprogs dosfstools desktop-file-utils appstream locales)
   # The package checks: lintian, the software catalogue's compose, the
   # window class read with xprop.

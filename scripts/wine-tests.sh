@@ -113,6 +113,9 @@ else
   say "SKIPPED: PE check (python3-pefile is not installed)"
 fi
 
+# ---- The installer, under 32-bit Wine in a prefix of its own ---------------
+tests/win32/installer_test.sh "$win32" || fail "the installer (tests/win32/installer_test.sh)"
+
 # ---- Xvfb for the windows ---------------------------------------------------
 command -v Xvfb >/dev/null || skip "Xvfb is not installed; the window tests need it"
 display=99

@@ -1,5 +1,5 @@
 // The four 32-bit free-space counters made from a volume's true sizes, for
-// the platforms whose own numbers are wider: Linux (statvfs) and Windows
+// the platforms whose own numbers are wider: Linux (statfs) and Windows
 // (GetDiskFreeSpaceExA, for volumes beyond 2^31 clusters). Pure and
 // platform-free.
 #pragma once
@@ -11,7 +11,7 @@
 
 namespace survey {
 
-// A volume's sizes in allocation units (statvfs's f_frsize, f_blocks, f_bavail).
+// A volume's sizes in allocation units (statfs's f_frsize, f_blocks, f_bavail).
 struct FsStats {
   std::uint64_t fragmentSize = 0;     // f_frsize
   std::uint64_t blocks = 0;           // f_blocks

@@ -8,11 +8,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "drives/drivemap_posix.h"
@@ -176,6 +178,8 @@ TEST_F(RealFilesystems, LoopMountedVolumesGetTheNextLettersAndGoWhenUnmounted) {
   for (int slot = 1; slot < first; ++slot)
     EXPECT_EQ(drives::DriveVolume(slot), volumesBefore[slot - 1]) << slot;
 
+  // The query lets go of the volumes' roots a moment after the survey.
+  std::this_thread::sleep_for(drives::kRootsHeld + std::chrono::milliseconds(500));
   for (auto it = mounted_.rbegin(); it != mounted_.rend(); ++it)
     ASSERT_EQ(::umount2(it->c_str(), 0), 0) << *it << ": " << std::strerror(errno);
   mounted_.clear();
@@ -186,40 +190,42 @@ TEST_F(RealFilesystems, LoopMountedVolumesGetTheNextLettersAndGoWhenUnmounted) {
     EXPECT_EQ(drives::DriveVolume(slot), volumesBefore[slot - 1]) << slot;
 }
 
-// A local disk answers with one statfs while that names the filesystem it
-// checked last; once a volume covers its parent, or it is gone, the same
-// path leads to another filesystem and the letter fails.
+// A local disk is asked through its root, taken where its mount point led
+// when the table was read: once a volume covers its parent, the mount point
+// leads elsewhere and the letter fails; uncovered, it answers again. The
+// root is let go soon after the survey, so the disk can be unmounted.
 TEST_F(RealFilesystems, ALocalDiskAnswersOnlyWhileItsMountPointLeadsToIt) {
   std::string why;
   fs::create_directories(dir_ / "p");
   const fs::path inner = MountImage("mkfs.ext2 -q -F", 24, "p/sub", why);
   if (inner.empty()) GTEST_SKIP() << why;
-  // The map as read now, kept while the mounts move under it.
-  const std::optional<drives::DriveMap> map = drives::KernelMountTable().read();
-  ASSERT_TRUE(map.has_value());
-  int slot = 0;
-  for (int s = 1; s <= survey::kDrives; ++s)
-    if ((*map)[s - 1] && (*map)[s - 1]->target == inner.string()) slot = s;
-  if (slot == 0) GTEST_SKIP() << "no free letter for the test volume";
-  ASSERT_TRUE((*map)[slot - 1]->local);
-  drives::DriveQuery query({[] { return false; }, [map] { return map; }});
+  constexpr auto kHeld = std::chrono::milliseconds(200);
+  drives::DriveQuery query(drives::KernelMountTable(), {}, drives::kSurveyDeadline, kHeld);
   const survey::FreeSpaceQuery asked(
       [&query] { query.BeginSurvey(); },
       [&query](const std::string& root, std::int32_t& a, std::int32_t& b, std::int32_t& c,
                std::int32_t& d) { return query.Query(root.c_str(), a, b, c, d); });
+  const drives::DriveMap map = query.Map();
+  int slot = 0;
+  for (int s = 1; s <= survey::kDrives; ++s)
+    if (map[s - 1] && map[s - 1]->target == inner.string()) slot = s;
+  if (slot == 0) GTEST_SKIP() << "no free letter for the test volume";
+  ASSERT_TRUE(map[slot - 1]->local);
 
-  EXPECT_EQ(Survey(asked)[slot - 1], ExpectedText(inner));  // checked in full
-  EXPECT_EQ(Survey(asked)[slot - 1], ExpectedText(inner));  // one statfs
+  EXPECT_EQ(Survey(asked)[slot - 1], ExpectedText(inner));  // root taken in a child
+  EXPECT_EQ(Survey(asked)[slot - 1], ExpectedText(inner));  // the root held
   const fs::path outer = MountImage("mkfs.ext2 -q -F", 40, "p", why);
   ASSERT_FALSE(outer.empty()) << why;
   fs::create_directory(outer / "sub");  // the old path leads into the covering volume
   EXPECT_EQ(Survey(asked)[slot - 1], "n/a") << "the covering volume's figure";
+  std::this_thread::sleep_for(kHeld * 3);  // the covering volume's root, asked at its own letter
   ASSERT_EQ(::umount2(outer.c_str(), 0), 0) << std::strerror(errno);
   mounted_.pop_back();
   EXPECT_EQ(Survey(asked)[slot - 1], ExpectedText(inner));
-  ASSERT_EQ(::umount2(inner.c_str(), 0), 0) << std::strerror(errno);
+  std::this_thread::sleep_for(kHeld * 3);
+  ASSERT_EQ(::umount2(inner.c_str(), 0), 0) << "held by the query: " << std::strerror(errno);
   mounted_.pop_back();
-  EXPECT_EQ(Survey(asked)[slot - 1], "n/a") << "the figure of the disk under the mount point";
+  EXPECT_EQ(Survey(asked)[slot - 1], "n/a");
 }
 
 }  // namespace

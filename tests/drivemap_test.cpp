@@ -1,8 +1,12 @@
-// The Linux drive map from mount-table fixtures, the counters from statvfs
-// numbers, and the query over fixture maps with a scripted statvfs.
+// The Linux drive map from mount-table fixtures, the counters from statfs
+// numbers, and the query over fixture maps with a scripted statfs.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <limits>
@@ -13,6 +17,7 @@
 #include <vector>
 
 #include "drives/drivemap_posix.h"
+#include "drives/waiting.h"
 
 namespace {
 
@@ -244,20 +249,30 @@ struct ScriptedTable {
   }
 };
 
-// statvfs answers by mount point; every call is recorded.
+// statfs answers by mount point; every call made in this process is recorded.
 struct ScriptedStat {
   std::map<std::string, FsStats> answers;
   std::vector<std::string> calls;
 
   // Volumes that are not local are asked in a child process, where the
-  // calls are noted in the child's copy of this object only.
-  drives::StatFunction Function() {
-    return [this](const drives::Volume& volume, std::uint64_t&) -> std::optional<FsStats> {
+  // calls are noted in the child's copy of this object only; local ones
+  // have their roots opened there, and are asked here.
+  drives::VolumeCalls Calls() {
+    drives::VolumeCalls volumeCalls;
+    volumeCalls.ask = [this](const drives::Volume& volume) { return Answer(volume); };
+    volumeCalls.open = [](const drives::Volume&) { return ::open("/", O_PATH | O_CLOEXEC); };
+    volumeCalls.stat = [this](const drives::Volume& volume, int) {
       calls.push_back(volume.target);
-      const auto it = answers.find(volume.target);
-      if (it == answers.end()) return std::nullopt;
-      return it->second;
+      return Answer(volume);
     };
+    return volumeCalls;
+  }
+
+ private:
+  std::optional<FsStats> Answer(const drives::Volume& volume) const {
+    const auto it = answers.find(volume.target);
+    if (it == answers.end()) return std::nullopt;
+    return it->second;
   }
 };
 
@@ -280,7 +295,7 @@ TEST(DriveQuery, SurveysTheFixtureVolumes) {
   stat.answers["/media/floppy1"] = {512, 2847, 11};      // 11 sectors left
   stat.answers["/"] = {4096, 1 << 24, 1000000};          // 3906.25 MB
   stat.answers["/media/usb"] = {32768, 1 << 20, 65536};  // 2 GiB free
-  drives::DriveQuery query(table.Source(), stat.Function());
+  drives::DriveQuery query(table.Source(), stat.Calls());
   EXPECT_EQ(Survey(query), (std::vector<std::string>{"1.39MB", "0.01MB", "3906MB", "2048MB", "n/a",
                                                      "n/a", "n/a", "n/a", "n/a"}));
 }
@@ -290,8 +305,8 @@ TEST(DriveQuery, FailuresLeaveTheCountersAsTheyCame) {
   ScriptedStat stat;
   stat.answers["/"] = {4096, 1000, 500};
   stat.answers["/home"] = {0, 1000, 500};  // no unit: unrepresentable
-  // /media/cdrom: statvfs fails (no answer scripted)
-  drives::DriveQuery query(table.Source(), stat.Function());
+  // /media/cdrom: statfs fails (no answer scripted)
+  drives::DriveQuery query(table.Source(), stat.Calls());
 
   const std::vector<const char*> failing = {"a:\\", "b:\\", "d:\\",  "f:\\", "j:\\",
                                             "c:",   "",     "cc:\\", nullptr};
@@ -315,7 +330,7 @@ TEST(DriveQuery, AsksLocalVolumesInLetterOrderAndTheOthersAside) {
       "/", "/home", "/media/user/USB STICK", "/media/cdrom", "/mnt/nfs", "/mnt/nas", "/mnt/ssh"};
   for (std::size_t i = 0; i < points.size(); ++i)
     stat.answers[points[i]] = {4096, 1 << 20, (i + 1) << 8};  // (i + 1) MB
-  drives::DriveQuery query(table.Source(), stat.Function(), std::chrono::milliseconds(2000));
+  drives::DriveQuery query(table.Source(), stat.Calls(), std::chrono::milliseconds(2000));
   EXPECT_EQ(Survey(query), (std::vector<std::string>{"n/a", "n/a", "1MB", "2MB", "3MB", "4MB",
                                                      "5MB", "6MB", "7MB"}));
   // The network shares answered from their children, not from this process.
@@ -325,7 +340,7 @@ TEST(DriveQuery, AsksLocalVolumesInLetterOrderAndTheOthersAside) {
 TEST(DriveQuery, ReadsTheTableAtMostOncePerSurvey) {
   ScriptedTable table{Fixture("floppy.mountinfo")};
   ScriptedStat stat;
-  drives::DriveQuery query(table.Source(), stat.Function());
+  drives::DriveQuery query(table.Source(), stat.Calls());
 
   Survey(query);
   EXPECT_EQ(table.reads, 1);  // the first query reads
@@ -347,7 +362,7 @@ TEST(DriveQuery, FollowsTheTableFromOneSurveyToTheNext) {
   stat.answers["/"] = {4096, 1 << 20, 1 << 18};
   stat.answers["/media/usb"] = {4096, 1 << 20, 1 << 17};
   stat.answers["/mnt/new"] = {4096, 1 << 20, 1 << 16};
-  drives::DriveQuery query(table.Source(), stat.Function());
+  drives::DriveQuery query(table.Source(), stat.Calls());
   EXPECT_EQ(Survey(query)[3], "512MB");
 
   // The stick goes and another volume comes in its place.
@@ -367,7 +382,7 @@ TEST(DriveQuery, AnUnreadableTableStillHasTheRootAsC) {
   ScriptedStat stat;
   stat.answers["/"] = {4096, 100, 50};
   drives::DriveQuery query({[] { return true; }, [] { return std::optional<DriveMap>(); }},
-                           stat.Function());
+                           stat.Calls());
   EXPECT_EQ(drives::DescribeSlot(query.Map(), 3), "/");
   for (const bool inSurvey : {true, false}) {
     if (inSurvey) query.BeginSurvey();
@@ -375,6 +390,71 @@ TEST(DriveQuery, AnUnreadableTableStillHasTheRootAsC) {
     EXPECT_NE(query.Query("c:\\", spc, bps, nfc, tnc), 0) << inSurvey;
     EXPECT_EQ(nfc, 50);
   }
+}
+
+// A table with one network share at D:, asked in a child that takes
+// `seconds` to answer 5 MB.
+struct SlowShare {
+  explicit SlowShare(double seconds) {
+    stat.answers["/mnt/nfs"] = {4096, 1 << 20, 5 << 8};
+    calls = stat.Calls();
+    calls.ask = [seconds, answer = stat.answers["/mnt/nfs"]](const drives::Volume&) {
+      const timespec pause{static_cast<time_t>(seconds),
+                           static_cast<long>((seconds - static_cast<time_t>(seconds)) * 1e9)};
+      ::nanosleep(&pause, nullptr);
+      return std::optional<FsStats>(answer);
+    };
+  }
+  ScriptedTable table{
+      "1 0 8:2 / / rw - ext4 /dev/sda2 rw\n"
+      "2 1 0:50 / /mnt/nfs rw - nfs4 server:/export rw\n"};
+  ScriptedStat stat;
+  drives::VolumeCalls calls;
+};
+
+// Whether a child of this process has ended and not been reaped.
+bool AZombieChild() {
+  siginfo_t info{};
+  return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
+}
+
+// The window's thread paints while a survey waits: the hook runs at least
+// once a slice, and a question asked from it fails at once.
+TEST(DriveQuery, RunsTheWaitingHookBetweenSlicesOfAWait) {
+  SlowShare share(0.4);
+  drives::DriveQuery query(share.table.Source(), share.calls, std::chrono::milliseconds(3000));
+  using Clock = std::chrono::steady_clock;
+  std::vector<Clock::time_point> runs;
+  std::int32_t reentered = -1;
+  drives::SetWhileWaiting([&] {
+    runs.push_back(Clock::now());
+    std::int32_t a = 0, b = 0, c = 0, d = 0;
+    if (reentered < 0) reentered = query.Query("c:\\", a, b, c, d);
+  });
+  const Clock::time_point start = Clock::now();
+  const std::vector<std::string> texts = Survey(query);
+  drives::SetWhileWaiting({});
+  EXPECT_EQ(texts[3], "5MB");
+  EXPECT_EQ(reentered, 0);
+  ASSERT_GE(runs.size(), 4u) << "the hook ran too seldom in a wait of 0.4 s";
+  // No gap much longer than a slice (a loaded machine may add some).
+  Clock::time_point previous = start;
+  for (const Clock::time_point run : runs) {
+    EXPECT_LT(run - previous, drives::kWaitSlice * 8);
+    previous = run;
+  }
+}
+
+// A child that answers after the deadline is reaped as soon as it ends,
+// not at the next survey.
+TEST(DriveQuery, AChildThatAnswersLateLeavesNoZombie) {
+  SlowShare share(0.3);
+  drives::DriveQuery query(share.table.Source(), share.calls, std::chrono::milliseconds(50));
+  EXPECT_EQ(Survey(query)[3], "n/a");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  ::usleep(400000);
+  while (AZombieChild() && std::chrono::steady_clock::now() < deadline) ::usleep(20000);
+  EXPECT_FALSE(AZombieChild()) << "the late child is still a zombie";
 }
 
 }  // namespace

@@ -191,8 +191,8 @@ $(diff <(echo "$expected") <(echo "$actual") || true)"
 
   # The running program names its desktop file to the desktop (Wayland's
   # app id).
-  grep -F 'setDesktopFileName' "$src/toolkit/toolkit_qt.cpp" | grep -qF "\"$app_id\"" ||
-    fail "toolkit/toolkit_qt.cpp does not report the desktop file name $app_id"
+  grep -F 'setDesktopFileName' "$src/toolkit/window_qt.cpp" | grep -qF "\"$app_id\"" ||
+    fail "toolkit/window_qt.cpp does not report the desktop file name $app_id"
   finish
 }
 
@@ -286,6 +286,24 @@ $(diff <(echo "$before") <(echo "$after") || true)"
   finish
 }
 
+# The processes whose root is the throwaway root, as "pid command" lines.
+in_root_processes() {
+  local proc
+  for proc in /proc/[0-9]*; do
+    [[ $(readlink "$proc/root" 2>/dev/null) == "$1" ]] && echo "${proc#/proc/} $(cat "$proc/comm" 2>/dev/null)"
+  done
+  return 0
+}
+
+# Whatever deb_root leaves: processes in the throwaway root, its mounts and
+# the temporary folder they hang on.
+leave_root() {
+  local scratch=$1 pid
+  for pid in $(in_root_processes "$scratch/root" | cut -d' ' -f1); do kill -9 "$pid" 2>/dev/null || true; done
+  umount -R -l "$scratch" 2>/dev/null || true
+  rmdir "$scratch" 2>/dev/null || true
+}
+
 # In a private mount namespace: an overlay over / whose changes live in a
 # tmpfs that goes with the namespace. Installs, runs and removes the package
 # there.
@@ -298,6 +316,8 @@ deb_root() {
   [[ -n ${TAMBERLODE_HOST_MOUNTS:-} && -n $here && $here != "$TAMBERLODE_HOST_MOUNTS" ]] ||
     { echo "not in a mount namespace of the test's own" >&2; exit 1; }
   scratch=$(mktemp -d)
+  # shellcheck disable=SC2064 # the folder as it is now: the trap runs after deb_root
+  trap "leave_root '$scratch'" EXIT
   mount -t tmpfs tmpfs "$scratch" || skip "cannot mount a tmpfs (not allowed here?)"
   mkdir "$scratch/upper" "$scratch/work" "$scratch/root"
   root=$scratch/root
@@ -328,11 +348,15 @@ deb_root() {
   [[ $out == "Tamberlode $version" ]] || fail "installed tamberlode --version says '$out'"
 
   mkdir -m 700 "$root/tmp/home" "$root/tmp/xdg"
-  in_root HOME=/tmp/home XDG_RUNTIME_DIR=/tmp/xdg QT_QPA_PLATFORM=offscreen \
-    /usr/bin/tamberlode >"$scratch/out.log" 2>&1 &
+  # Started without a shell function or subshell between: chroot and env
+  # exec, so $! is the program itself.
+  chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/tmp/home XDG_RUNTIME_DIR=/tmp/xdg \
+    QT_QPA_PLATFORM=offscreen /usr/bin/tamberlode >"$scratch/out.log" 2>&1 &
   pid=$!
   sleep 1
   if kill -0 "$pid" 2>/dev/null; then
+    [[ $(readlink "/proc/$pid/exe") == "$root/usr/bin/tamberlode" ]] ||
+      fail "the process started is $(readlink "/proc/$pid/exe"), not the installed program"
     echo "tamberlode is running a second after its start; ending it"
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
@@ -340,6 +364,12 @@ deb_root() {
     wait "$pid" && status=0 || status=$?
     fail "tamberlode exited within a second (status $status): $(cat "$scratch/out.log")"
   fi
+  for _ in $(seq 50); do
+    [[ -z $(in_root_processes "$root") ]] && break
+    sleep 0.1
+  done
+  [[ -z $(in_root_processes "$root") ]] ||
+    fail "processes of the throwaway root are left: $(in_root_processes "$root")"
 
   in_root apt-get "${apt_opts[@]}" purge tamberlode >"$scratch/apt.log" 2>&1 || {
     cat "$scratch/apt.log" >&2

@@ -2,6 +2,7 @@
 // (tests/faults/stuckfs.py), mounts that move under the query, and a /proc
 // covered by a tmpfs, all in a private mount namespace of this process.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -9,16 +10,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "drives/drivemap_posix.h"
+#include "format/format.h"
 #include "survey/survey.h"
 
 namespace {
@@ -31,10 +35,15 @@ bool Succeeds(const std::string& command) {
   return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-std::vector<std::string> Survey(drives::DriveQuery& query) {
+// `begun` runs once the survey has read the map.
+std::vector<std::string> Survey(drives::DriveQuery& query,
+                                const std::function<void()>& begun = {}) {
   survey::TextTable table;
   survey::SurveyDrives(
-      {[&query] { query.BeginSurvey(); },
+      {[&query, &begun] {
+         query.BeginSurvey();
+         if (begun) begun();
+       },
        [&query](const std::string& root, std::int32_t& a, std::int32_t& b, std::int32_t& c,
                 std::int32_t& d) { return query.Query(root.c_str(), a, b, c, d); }},
       table);
@@ -53,10 +62,18 @@ void ExpectRootText(const std::string& text) {
 }
 
 bool Mounted(const fs::path& point) {
+  // The kernel writes a blank, tab, newline or backslash in octal.
+  std::string escaped;
+  for (const char c : point.string())
+    escaped += c == ' '    ? "\\040"
+               : c == '\t' ? "\\011"
+               : c == '\n' ? "\\012"
+               : c == '\\' ? "\\134"
+                           : std::string(1, c);
   std::ifstream table("/proc/self/mountinfo");
   std::string line;
   while (std::getline(table, line))
-    if (line.find(" " + point.string() + " ") != std::string::npos) return true;
+    if (line.find(" " + escaped + " ") != std::string::npos) return true;
   return false;
 }
 
@@ -81,6 +98,7 @@ class StuckVolumes : public testing::Test {
     // Killing a daemon ends its stuck requests: the children asking it end too.
     for (const pid_t daemon : daemons_) ::kill(daemon, SIGKILL);
     for (const pid_t daemon : daemons_) ::waitpid(daemon, nullptr, 0);
+    for (const pid_t surveyor : surveyors_) ::waitpid(surveyor, nullptr, 0);
     for (auto it = points_.rbegin(); it != points_.rend(); ++it) ::umount2(it->c_str(), MNT_DETACH);
     std::error_code ignored;
     if (!dir_.empty()) fs::remove_all(dir_, ignored);
@@ -107,9 +125,88 @@ class StuckVolumes : public testing::Test {
     return point;
   }
 
+  // A local disk: a small ext2 image loop-mounted at `name`; empty where
+  // this machine cannot make one.
+  fs::path LocalVolume(const std::string& name) {
+    const fs::path image = dir_ / (name + ".img");
+    const fs::path point = dir_ / name;
+    fs::create_directories(point);
+    if (!Succeeds("truncate -s 16M '" + image.string() + "' && mkfs.ext2 -q -F '" + image.string() +
+                  "' && mount -o loop '" + image.string() + "' '" + point.string() + "'"))
+      return {};
+    points_.push_back(point);
+    return point;
+  }
+
+  // How a process that surveys ends: the survey's texts, and when it ended.
+  struct Ending {
+    std::vector<std::string> texts;
+    double seconds = -1;  // from the survey's start (Exit) or from SIGTERM; -1: not within 10 s
+  };
+
+  // Surveys twice in a child process, as the program does on Load and on
+  // Refresh, and runs `meanwhile` in this process as soon as the second
+  // survey has read the map. Then the child ends as after Exit (exit
+  // handlers and all), or waits to be sent SIGTERM, 2 s into the survey.
+  Ending SurveyAside(std::chrono::milliseconds deadline, const std::function<void()>& meanwhile,
+                     bool terminate) {
+    int waits[2], texts[2];
+    if (::pipe(waits) != 0 || ::pipe(texts) != 0) return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(waits[0]);
+      ::close(texts[0]);
+      const auto begun = [&] {
+        if (::write(waits[1], "b", 1) == 1) ::close(waits[1]);
+      };
+      {
+        drives::DriveQuery query(drives::KernelMountTable(), {}, deadline);
+        Survey(query);
+        std::string out;
+        for (const std::string& text : Survey(query, begun)) out += text + "\n";
+        if (::write(texts[1], out.data(), out.size()) < 0) std::_Exit(2);
+        ::close(texts[1]);
+        if (terminate) ::pause();
+      }
+      std::exit(0);
+    }
+    surveyors_.push_back(pid);
+    ::close(waits[1]);
+    ::close(texts[1]);
+    char byte = 0;
+    pollfd entry{waits[0], POLLIN, 0};
+    const bool begun = ::poll(&entry, 1, 10000) == 1 && ::read(waits[0], &byte, 1) == 1;
+    Clock::time_point from = Clock::now();
+    if (begun) meanwhile();
+    ::close(waits[0]);
+    if (terminate) {
+      std::this_thread::sleep_until(from + 2000ms);
+      from = Clock::now();
+      ::kill(pid, SIGTERM);
+    }
+    Ending ending;
+    while (Clock::now() < from + 10s) {
+      if (::waitpid(pid, nullptr, WNOHANG) == pid) {
+        ending.seconds = Seconds(Clock::now() - from);
+        surveyors_.pop_back();
+        break;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    std::string out(4096, '\0');
+    entry = {texts[0], POLLIN, 0};
+    const ssize_t got = ::poll(&entry, 1, 0) == 1 ? ::read(texts[0], out.data(), out.size()) : 0;
+    out.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    ::close(texts[0]);
+    for (std::size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1)
+      ending.texts.push_back(out.substr(at, end - at));
+    return ending;
+  }
+
   fs::path dir_;
   std::vector<pid_t> daemons_;
   std::vector<fs::path> points_;
+  std::vector<pid_t> surveyors_;  // stuck until the daemons end
 };
 
 // Six volumes whose statfs never answers, of the kinds that used to hang
@@ -122,7 +219,7 @@ TEST_F(StuckVolumes, OneSurveyWaitsOneDeadlineForAllAndStuckMountsFailAtOnceAfte
   for (std::size_t i = 0; i < types.size() - 1; ++i)
     hung.push_back(Mount(std::to_string(i) + "-" + types[i], types[i], "block"));
   const fs::path late = Mount("late", "davfs", "sleep:1", 1000);
-  drives::DriveQuery query(drives::KernelMountTable(), drives::CheckedStat, 3s);
+  drives::DriveQuery query(drives::KernelMountTable(), {}, 3s);
 
   auto begin = Clock::now();
   const std::vector<std::string> first = Survey(query);
@@ -159,7 +256,7 @@ TEST_F(StuckVolumes, AProcessEndsWhileItsQueryIsStuck) {
   const pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    drives::DriveQuery query(drives::KernelMountTable(), drives::CheckedStat, 500ms);
+    drives::DriveQuery query(drives::KernelMountTable(), {}, 500ms);
     Survey(query);
     std::exit(0);  // as the program does after Exit: exit handlers and all
   }
@@ -180,7 +277,7 @@ TEST_F(StuckVolumes, AProcessEndsWhileItsQueryIsStuck) {
 TEST_F(StuckVolumes, AFigureComesOnlyFromTheMountTheLetterWasGivenTo) {
   const fs::path inner = Mount("p/sub", "s3fs", "ok", 100);
   const fs::path outer = Mount("p", "s3fs", "ok", 200);
-  drives::DriveQuery query(drives::KernelMountTable(), drives::CheckedStat, 3s);
+  drives::DriveQuery query(drives::KernelMountTable(), {}, 3s);
   std::vector<std::string> texts = Survey(query);
   ASSERT_EQ(drives::DescribeSlot(query.Map(), 4).rfind(inner.string() + " ", 0), 0u);
   EXPECT_EQ(texts[3], "n/a");  // covered: its mount point leads into the outer volume now
@@ -207,6 +304,85 @@ TEST_F(StuckVolumes, CIsTheRootWhenTheMountTableCannotBeRead) {
   ASSERT_TRUE(unreadable);
   ExpectRootText(texts[2]);
   EXPECT_EQ(drives::DescribeSlot(query.Map(), 3), "/");
+}
+
+// A volume that hangs, mounted over a local disk or over the folder that
+// holds it, before the surveys or while the second one waits for a slow
+// volume (after it read the map): the survey still ends by its deadline,
+// the process ends at once after it, and SIGTERM ends it at any moment.
+struct HungCase {
+  const char* what;
+  const char* over;  // below the local disk's folder "p"
+  bool meanwhile;    // mounted while the survey waits, else before
+  bool terminate;    // the process is sent SIGTERM, else ends as after Exit
+};
+
+void PrintTo(const HungCase& c, std::ostream* os) {
+  *os << c.what << (c.terminate ? ", SIGTERM" : ", Exit");
+}
+
+class HungAtAnyMoment : public StuckVolumes, public testing::WithParamInterface<HungCase> {};
+
+TEST_P(HungAtAnyMoment, NeitherTheSurveyNorTheEndWaitsForIt) {
+  const HungCase& c = GetParam();
+  Mount("late", "davfs", "sleep:1.5", 1000);  // D:, whose answer the survey waits for
+  const fs::path disk = LocalVolume("p/e");   // E:
+  if (disk.empty()) GTEST_SKIP() << "no ext2 image could be loop-mounted here";
+  struct statvfs info {};
+  ASSERT_EQ(::statvfs(disk.c_str(), &info), 0);
+  const std::string diskText =
+      format::Format(static_cast<double>(info.f_bavail) * info.f_frsize / 1048576.0, "0")
+          .value_or("?") +
+      "MB";
+  const std::string hungAt = *c.over ? std::string("p/") + c.over : "p";
+  const std::function<void()> hang = [&] { Mount(hungAt, "sshfs", "hang"); };
+  if (!c.meanwhile) hang();
+
+  constexpr auto kDeadline = 3s;
+  const Ending ending =
+      SurveyAside(kDeadline, c.meanwhile ? hang : std::function<void()>([] {}), c.terminate);
+  std::cout << "[   TIME   " << (c.terminate ? "] SIGTERM to end " : "] survey to end ")
+            << ending.seconds << " s\n";
+  ASSERT_GE(ending.seconds, 0) << "the process did not end";
+  EXPECT_LT(ending.seconds, c.terminate ? 0.5 : Seconds(kDeadline) + 1.0);
+  ASSERT_EQ(ending.texts.size(), 9u);
+  EXPECT_EQ(ending.texts[3], "1000MB");
+  // Asked through the root taken before the hung volume came: its own figure.
+  if (c.meanwhile) {
+    EXPECT_EQ(ending.texts[4], diskText);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, HungAtAnyMoment,
+                         testing::Values(HungCase{"over the disk, meanwhile", "e", true, false},
+                                         HungCase{"over the disk, meanwhile", "e", true, true},
+                                         HungCase{"over its folder, meanwhile", "", true, false},
+                                         HungCase{"over its folder, meanwhile", "", true, true},
+                                         HungCase{"over the disk, before", "e", false, false},
+                                         HungCase{"over its folder, before", "", false, true}),
+                         [](const testing::TestParamInfo<HungCase>& info) {
+                           std::string name =
+                               std::string(info.param.over[0] ? "OverTheDisk" : "OverItsFolder") +
+                               (info.param.meanwhile ? "Meanwhile" : "Before") +
+                               (info.param.terminate ? "Sigterm" : "Exit");
+                           return name;
+                         });
+
+// survey_cli writes one line per drive, the volume after a tab: a newline,
+// tab or backslash in a mount point is written as findmnt writes it.
+TEST_F(StuckVolumes, SurveyCliEscapesMountPointsAsFindmntDoes) {
+  const fs::path point = Mount("odd\nname\tx\\y", "sshfs", "ok", 700);
+  std::FILE* out = ::popen(TAMBERLODE_SURVEY_CLI, "r");
+  ASSERT_NE(out, nullptr);
+  std::vector<std::string> lines;
+  char line[4096];
+  while (std::fgets(line, sizeof line, out) != nullptr) lines.push_back(line);
+  EXPECT_EQ(::pclose(out), 0);
+  ASSERT_EQ(lines.size(), 9u);
+  const std::string escaped = (dir_ / "odd\\012name\\011x\\134y").string();
+  EXPECT_EQ(lines[3],
+            "Number of Free Megabytes on D: 700MB\t" + escaped + " (sshfs-server:/share)\n")
+      << point;
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -19,10 +21,12 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "about/frmabout.h"
 #include "about/registry.h"
+#include "faults/stuck_mount.h"
 #include "toolkit/testing.h"
 #include "toolkit/toolkit.h"
 #include "toolkit/toolkit_qt.h"
@@ -715,6 +719,46 @@ TEST_F(Launcher, OnLinuxOnlyAbsolutePathFoldersCountAndKeepTheirBytes) {
     }
     ExpectOutcome(dir, c.started);
   }
+}
+
+// A folder first on PATH that hangs (a share whose server went away): the
+// search waits for it until its deadline at most and starts the tool from
+// the next folder; the next press does not wait for that folder again.
+TEST_F(Launcher, OnLinuxAHungFolderOnPathHoldsTheSearchNoLongerThanItsDeadline) {
+  const std::string why = faults::EnterPrivateMountNamespace();
+  if (!why.empty()) GTEST_SKIP() << why;
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  fs::create_directories(dir.path() + "/hung");
+  WriteScript(dir.path() + "/bin/hardinfo", dir.marker());
+  faults::StuckMount hung(TAMBERLODE_STUCKFS, dir.path() + "/hung", "sshfs", "hang");
+  ASSERT_TRUE(hung.Mounted());
+  // A search that waited for ever goes on, late, once the daemon is gone.
+  std::atomic<bool> pressed = false;
+  std::thread watchdog([&] {
+    for (int i = 0; i < 200 && !pressed; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    hung.KillDaemon();
+  });
+  about.Show();
+  qint64 first = 0, second = 0;
+  {
+    PathGuard guard(dir.path() + "/hung:" + dir.path() + "/bin");
+    QElapsedTimer clock;
+    clock.start();
+    about.cmdSysInfo.Press();
+    first = clock.restart();
+    about.cmdSysInfo.Press();
+    second = clock.elapsed();
+  }
+  pressed = true;
+  watchdog.join();
+  std::cout << "[   TIME   ] presses took " << first << " ms and " << second << " ms\n";
+  EXPECT_LT(first, 6000);
+  EXPECT_LT(second, 1000);
+  EXPECT_TRUE(prompts.empty());
+  EXPECT_EQ(WaitForLines(dir.marker(), 2),
+            std::vector<std::string>(2, dir.path() + "/bin/hardinfo"));
 }
 
 }  // namespace

@@ -14,11 +14,15 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "identity/icon.h"
 #include "toolkit/backend.h"
+#include "toolkit/bitmaps.h"
 #include "toolkit/references.h"
 #include "toolkit/testing.h"
 #include "toolkit/toolkit_qt.h"
@@ -196,6 +200,19 @@ TEST_F(Toolkit, AFailingStatusStopsTheHandlerAndReachesTheUnhandledErrorPath) {
   EXPECT_NE(text.find("Label.Caption"), std::string::npos) << text;
 }
 
+TEST(Errors, ABackendFailureShowsTheSystemsCauseWhereTheBackendKeptOne) {
+  const std::string plain = tk::DescribeError(tk::Error(tk::kBackendFailure, "Form", "Load"));
+  EXPECT_NE(plain.find("Out of memory"), std::string::npos) << plain;
+  const tk::Error caused(tk::kBackendFailure, "Form", "Load",
+                         tk::SystemCause{"CreateWindowExW", 1407, "Cannot find window class"});
+  const std::string text = tk::DescribeError(caused);
+  EXPECT_NE(text.find("CreateWindowExW failed: system error 1407 (Cannot find window class)"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("(Form.Load)"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Out of memory"), std::string::npos) << text;
+}
+
 TEST_F(Toolkit, TheProgramGoesOnWhileAHiddenWindowIsLoadedAndEndsWhenNoneIs) {
   ASSERT_EQ(tk::LoadedWindows(), 0);
   window.Show();
@@ -313,9 +330,82 @@ TEST(Colours, TextsKeepTheDesignsContrastUnderAnyScheme) {
   EXPECT_NEAR(tk::ContrastRatio(grey, tk::kWhite), 7.46, 0.01);
 }
 
-TEST(Services, FormatRaisesOnAnUnknownPattern) {
-  EXPECT_EQ(tk::Format(1.385, "0.00"), "1.39");
-  EXPECT_THROW(tk::Format(1.0, "#"), tk::Error);
+// The caption-fit rule both backends measure for, in pixels: a label at 10
+// with design width 50 in a window designed 100 wide (a margin of 40).
+TEST(Captions, ALabelGrowsForItsCaptionAndItsWindowKeepsTheMargin) {
+  struct Case {
+    const char* name;
+    int needed, clientWidth, wantLabel, wantWindow;
+  };
+  const Case cases[] = {
+      {"fits", 30, 100, 50, 100},
+      {"wider: the window grows to keep the margin", 70, 100, 70, 120},
+      {"wider than the window", 120, 100, 120, 170},
+      {"the window is wider already", 70, 300, 70, 300},
+  };
+  for (const Case& c : cases) {
+    const tk::CaptionWidths got = tk::FitCaption(10, 50, c.needed, 100, c.clientWidth);
+    EXPECT_EQ(got.label, c.wantLabel) << c.name;
+    EXPECT_EQ(got.window, c.wantWindow) << c.name;
+  }
+  EXPECT_EQ(tk::FitCaption(90, 50, 60, 100, 100).window, 150) << "a label past the design's edge";
+}
+
+// ICO and BMP files as the Win32 backend draws them, read from the bytes.
+TEST(Bitmaps, IcoDirectoriesAndBmpHeadersAreReadFromTheBytes) {
+  using Bytes = std::vector<unsigned char>;
+  const auto put = [](Bytes& b, std::size_t at, std::uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) b[at + i] = static_cast<unsigned char>(value >> (8 * i));
+  };
+  // Four entries: 32x32 16 colours (depth from the colour count), 32x32 8
+  // bits, "0" meaning 256 pixels, and one whose data runs past the end.
+  struct Entry {
+    int width, colours, bits, size;
+  };
+  const Entry entries[] = {{32, 16, 0, 4}, {32, 0, 8, 4}, {0, 0, 32, 4}, {32, 0, 4, 99}};
+  Bytes ico(6 + 16 * 4 + 12, 0);
+  put(ico, 2, 1, 2);
+  put(ico, 4, 4, 2);
+  for (std::size_t i = 0; i < 4; ++i) {
+    const std::size_t entry = 6 + 16 * i;
+    ico[entry] = ico[entry + 1] = static_cast<unsigned char>(entries[i].width);
+    ico[entry + 2] = static_cast<unsigned char>(entries[i].colours);
+    put(ico, entry + 6, entries[i].bits, 2);
+    put(ico, entry + 8, entries[i].size, 4);
+    put(ico, entry + 12, 70 + 4 * i, 4);
+  }
+  const std::vector<tk::bitmaps::IcoImage> images = tk::bitmaps::IcoImages(ico);
+  ASSERT_EQ(images.size(), 3u);
+  EXPECT_EQ(images[0].bitCount, 4);
+  EXPECT_EQ(images[2].width, 256);
+  EXPECT_EQ(images[1].data.data(), ico.data() + 74);
+  EXPECT_EQ(tk::bitmaps::BestIcoImage(ico, 32, 4)->bitCount, 4);
+  EXPECT_EQ(tk::bitmaps::BestIcoImage(ico, 32, 32)->bitCount, 8);
+  EXPECT_FALSE(tk::bitmaps::BestIcoImage(ico, 16, 32));
+  // The picture box's image of the program icon: 32x32, 16 colours.
+  EXPECT_TRUE(tk::bitmaps::IsIco(identity::IconIco()));
+  EXPECT_EQ(tk::bitmaps::BestIcoImage(identity::IconIco(), 32, 4)->bitCount, 4);
+
+  // A 2x3 BMP stored top-down (negative height), bits after the header.
+  Bytes bmp(54 + 24, 0);
+  bmp[0] = 'B';
+  bmp[1] = 'M';
+  put(bmp, 10, 54, 4);
+  put(bmp, 18, 2, 4);
+  put(bmp, 22, static_cast<std::uint32_t>(-3), 4);
+  const std::optional<tk::bitmaps::Bmp> read = tk::bitmaps::ReadBmp(bmp);
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->width, 2);
+  EXPECT_EQ(read->height, 3);
+  EXPECT_EQ(read->bits.data(), bmp.data() + 54);
+  EXPECT_EQ(read->info.data(), bmp.data() + 14);
+  Bytes notBmp = bmp;
+  notBmp[1] = 'X';
+  Bytes bitsPastTheEnd = bmp;
+  put(bitsPastTheEnd, 10, 200, 4);
+  for (const Bytes& bad : {notBmp, bitsPastTheEnd, Bytes(bmp.begin(), bmp.begin() + 40)}) {
+    EXPECT_FALSE(tk::bitmaps::ReadBmp(bad));
+  }
 }
 
 // The window icon at each whole screen scale: 16 and 32 points in device

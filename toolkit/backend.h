@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -47,8 +48,9 @@ void Stop();            // ends the native toolkit; nothing may use it afterward
 int RunLoop();          // returns the exit status given to Quit
 void Quit(int status);  // ends the loop once control returns to it
 void MessageBox(const std::string& prompt);
-int Launch(const std::string& programPath);     // starts a process; 0 or a status
-std::string FileName(const std::string& path);  // file-name part of an existing normal file
-void PaintPending();                            // paints, takes no input
+void PaintPending();  // paints, takes no input
+// The cause of the backend's most recent failing status, taken once; none
+// where the backend keeps no cause.
+std::optional<SystemCause> TakeFailure();
 
 }  // namespace tk::backend

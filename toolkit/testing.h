@@ -1,5 +1,6 @@
 // Hooks for tests only: failure injection and a message box that records
-// its prompt. The program never includes this header.
+// its prompt. Only toolkit.cpp, which implements them, and the tests include
+// this header.
 #pragma once
 
 #include <functional>

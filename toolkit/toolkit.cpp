@@ -10,6 +10,7 @@
 #include "format/format.h"
 #include "identity/identity.h"
 #include "toolkit/backend.h"
+#include "toolkit/system.h"
 #include "toolkit/testing.h"
 
 namespace tk {
@@ -31,7 +32,13 @@ void CheckStatus(int status, const char* interface, const char* operation) {
     status = injectedFailure->second;
     injectedFailure.reset();
   }
-  if (status != 0) throw Error(status, interface, operation);
+  // A backend failure takes the cause the backend kept for it; one kept
+  // for an earlier status goes unused.
+  std::optional<SystemCause> cause = backend::TakeFailure();
+  if (status != 0) {
+    throw Error(status, interface, operation,
+                status == kBackendFailure ? std::move(cause) : std::nullopt);
+  }
 }
 
 // The native object's status for a property set, or 0 where there is none
@@ -44,12 +51,23 @@ int StatusOf(Peer* peer, Call call) {
 
 }  // namespace
 
-Error::Error(int code, std::string interface, std::string operation)
+namespace {
+
+std::string CauseText(const SystemCause& cause) {
+  return cause.call + " failed: system error " + std::to_string(cause.error) +
+         (cause.text.empty() ? "" : " (" + cause.text + ")");
+}
+
+}  // namespace
+
+Error::Error(int code, std::string interface, std::string operation,
+             std::optional<SystemCause> cause)
     : std::runtime_error("run-time error " + std::to_string(code) + " in " + interface + "." +
-                         operation),
+                         operation + (cause ? ": " + CauseText(*cause) : "")),
       code_(code),
       interface_(std::move(interface)),
-      operation_(std::move(operation)) {}
+      operation_(std::move(operation)),
+      cause_(std::move(cause)) {}
 
 std::string DescribeError(const Error& error) {
   std::string text;
@@ -64,7 +82,7 @@ std::string DescribeError(const Error& error) {
       text = "Invalid property value";
       break;
     case kBackendFailure:
-      text = "Out of memory";
+      text = error.cause() ? CauseText(*error.cause()) : "Out of memory";
       break;
     default:
       text = "Internal error";
@@ -124,6 +142,13 @@ TextColors ReadableColors(const Color& fore, const Color& back,
   return colors;
 }
 
+CaptionWidths FitCaption(int left, int designWidth, int needed, int designClientWidth,
+                         int clientWidth) {
+  const int label = std::max(designWidth, needed);
+  const int margin = std::max(0, designClientWidth - left - designWidth);
+  return {label, std::max(clientWidth, left + label + margin)};
+}
+
 // ---- Control ---------------------------------------------------------------
 
 Control::Control(Form& owner) : owner_(owner) { owner.controls_.push_back(this); }
@@ -135,7 +160,7 @@ void Control::Check(int status, const char* interface, const char* operation) co
   CheckStatus(status, interface, operation);
 }
 void Control::Fire(const std::function<void()>& handler) {
-  if (handler) Dispatch(owner_, handler);
+  if (handler) Dispatch(handler);
 }
 
 Label::Label(Form& owner, Design design) : Control(owner), design_(std::move(design)) {
@@ -276,7 +301,7 @@ void Form::Unload() {
 
 // ---- Dispatch and errors ---------------------------------------------------
 
-void Dispatch(Form&, const std::function<void()>& handler) {
+void Dispatch(const std::function<void()>& handler) {
   // A handler is waiting: an event that still gets through (a message sent
   // from another program) runs nothing inside it.
   if (paintingPending) return;
@@ -324,22 +349,16 @@ void MsgBox(std::string_view prompt) {
 }
 
 void Shell(const std::string& programPath) {
-  CheckStatus(programPath.empty() ? kInvalidCall : backend::Launch(programPath), "Interaction",
+  CheckStatus(programPath.empty() ? kInvalidCall : system::Launch(programPath), "Interaction",
               "Shell");
 }
 
-std::string Dir(const std::string& path) { return backend::FileName(path); }
+std::string Dir(const std::string& path) { return system::FileName(path); }
 
 void PaintPending() {
   paintingPending = true;
   backend::PaintPending();
   paintingPending = false;
-}
-
-std::string Format(double value, std::string_view pattern) {
-  auto text = format::Format(value, pattern);
-  CheckStatus(text ? 0 : kInvalidCall, "Strings", "Format");
-  return *text;
 }
 
 double Val(std::string_view text) { return format::Val(text); }

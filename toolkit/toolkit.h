@@ -1,6 +1,6 @@
 // Our window toolkit layer: the windows, controls and services the program's
-// windows are written against. A backend (toolkit_qt.cpp on Linux,
-// toolkit_win32.cpp on Windows) makes the native windows; this header names
+// windows are written against. A backend (window_qt.cpp on Linux,
+// window_win32.cpp on Windows) makes the native windows; this header names
 // neither.
 //
 // Statuses: every operation that can fail checks its backend's status right
@@ -26,23 +26,34 @@ enum ErrorCode : int {
   kInvalidCall = 5,  // invalid procedure call or argument
   kFileNotFound = 53,
   kInvalidProperty = 380,  // the backend refused a property value
-  kBackendFailure = 7,     // the native toolkit failed (out of resources)
+  kBackendFailure = 7,     // a native call failed (Error::cause says which, where known)
   kInternalError = 51,
 };
 
-// A failing status: the error's code, and the interface and operation that
-// reported it.
+// Why a native call failed, as the system tells it: the call's name, the
+// system's error number (GetLastError on Windows) and its text for it.
+struct SystemCause {
+  std::string call;
+  unsigned long error = 0;
+  std::string text;
+};
+
+// A failing status: the error's code, the interface and operation that
+// reported it, and where the backend knows it, the system's cause.
 class Error : public std::runtime_error {
  public:
-  Error(int code, std::string interface, std::string operation);
+  Error(int code, std::string interface, std::string operation,
+        std::optional<SystemCause> cause = std::nullopt);
   int code() const { return code_; }
   const std::string& interface() const { return interface_; }
   const std::string& operation() const { return operation_; }
+  const std::optional<SystemCause>& cause() const { return cause_; }
 
  private:
   int code_;
   std::string interface_;
   std::string operation_;
+  std::optional<SystemCause> cause_;
 };
 
 // Fixed colours by red, green and blue; system colours by index (5 window
@@ -79,6 +90,19 @@ struct TextColors {
 };
 TextColors ReadableColors(const Color& fore, const Color& back,
                           const std::function<Color(int systemIndex)>& system);
+
+// A caption wider than its label is not clipped: the label grows to the
+// right, and its window with it where the label would stick out, keeping the
+// design's margin on the right; the window never narrows. A caption that
+// fits keeps the design's width. All in pixels: the label's left edge and
+// design width, the width its caption needs (the widest line, or where the
+// label wraps the widest word), the window's client width by design and now.
+// Each backend only measures.
+struct CaptionWidths {
+  int label, window;
+};
+CaptionWidths FitCaption(int left, int designWidth, int needed, int designClientWidth,
+                         int clientWidth);
 
 struct Font {
   std::string name{};
@@ -327,14 +351,14 @@ class Form {
   std::unique_ptr<backend::WindowPeer> window_;
 };
 
-// Runs an event handler of `form`: a tk::Error (or any other exception) that
-// leaves it goes to the unhandled-error handler. Backends route every event
-// through here.
-void Dispatch(Form& form, const std::function<void()>& handler);
+// Runs an event handler: a tk::Error (or any other exception) that leaves it
+// goes to the unhandled-error handler. Backends route every event through
+// here.
+void Dispatch(const std::function<void()>& handler);
 
-// The unhandled-error handler: by default a message box naming the error and
-// the operation, then the program ends with the error's code as exit status.
-// Tests replace it.
+// The unhandled-error handler: by default a message box naming the error, its
+// system cause where known, and the operation, then the program ends with the error's code as exit
+// status. Tests replace it.
 using UnhandledErrorHandler = std::function<void(const Error&)>;
 UnhandledErrorHandler SetUnhandledErrorHandler(UnhandledErrorHandler handler);
 std::string DescribeError(const Error& error);
@@ -354,7 +378,6 @@ std::string Dir(const std::string& path);    // file name if a normal file exist
 // For a handler that has to wait: paints what needs painting and runs no
 // other handler for the user's input.
 void PaintPending();
-std::string Format(double value, std::string_view pattern);  // "0.00" or "0"
 double Val(std::string_view text);
 std::string Str(double value);
 

@@ -1,7 +1,8 @@
 // A platform function bound by name on its first call: the library is loaded
 // by the name given, the function looked up by its exported name, and the
 // address kept for later calls. After every call the platform's last-error
-// value is captured, as the program's declarations promise; nothing reads it.
+// value is captured, as the program's declarations promise (the registry
+// reads it).
 // Calls may come from several threads (the network drives' questions).
 #pragma once
 

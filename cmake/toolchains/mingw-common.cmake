@@ -3,8 +3,8 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_VERSION 6.1)
 
-# Debian's posix-threads variant: std::thread and friends work (the Windows
-# build does not use them, but the tests' GoogleTest may).
+# Debian's posix-threads variant: std::thread and friends work (the network
+# drives' questions run on threads, drives/remote_win32.cpp).
 set(CMAKE_C_COMPILER ${TAMBERLODE_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${TAMBERLODE_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${TAMBERLODE_MINGW_TRIPLE}-windres)

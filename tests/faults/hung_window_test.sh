@@ -1,15 +1,26 @@
 #!/usr/bin/env bash
-# FUSE volumes of mixed types, mounted before the program starts, that hang
-# (mode block) or answer late (mode sleep:S): the report window appears
-# within about 5 s of Start; Refresh is clicked CLICKS times and then Exit
-# again and again until the process ends. The clicks that come while a
+# Six hung FUSE volumes of mixed types, mounted before the program starts:
+# the report window appears within about 5 s of Start, Refresh and Exit
+# still answer, and the process ends on Exit. Runs in a private mount
+# namespace with its own Xvfb, and prints what it measured.
+# With --mounted-during-refresh instead: a volume that hangs is mounted
+# over a local disk (then over the folder that holds one) while a Refresh
+# waits for a slow volume; Exit after the wait ends the program within 6 s
+# of the Refresh, and SIGTERM ends it at once.
+# With --slow-refreshes: a volume that answers in 3 s; Refresh is clicked
+# five times and then Exit until it is taken. The clicks that come while the
 # survey waits are dropped, so only the first Refresh runs a survey and the
-# process ends within 5 s of it. Runs in a private mount namespace with its
-# own Xvfb, and prints what it measured.
-# Usage: hung_window_test.sh <program> <stuckfs.py> <mode> <clicks> [fuse types...]
+# program ends within 5 s of it.
+# Usage: hung_window_test.sh <program> <stuckfs.py>
+#          [--mounted-during-refresh | --slow-refreshes | fuse types...]
 set -u
-program=$1 stuckfs=$2 mode=$3 clicks=$4
-shift 4
+program=$1 stuckfs=$2
+shift 2
+scenario=hung-at-start
+if [[ ${1:-} == --mounted-during-refresh || ${1:-} == --slow-refreshes ]]; then
+  scenario=${1#--}
+  shift
+fi
 types=("$@")
 [[ ${#types[@]} -gt 0 ]] || types=(rclone s3fs glusterfs sshfs curlftpfs davfs)
 
@@ -19,19 +30,19 @@ skip() { echo "SKIP: $*"; exit 77; }
 /usr/bin/python3 -c 'import fusepy' 2>/dev/null || skip "python3-fusepy is not installed"
 command -v Xvfb >/dev/null && command -v xdotool >/dev/null || skip "Xvfb or xdotool is missing"
 if [[ -z "${TAMBERLODE_IN_NAMESPACE:-}" ]]; then
-  TAMBERLODE_IN_NAMESPACE=1 exec unshare -m --propagation private "$0" "$program" "$stuckfs" \
-    "$mode" "$clicks" "${types[@]}"
+  [[ $scenario == hung-at-start ]] || set -- "--$scenario"
+  TAMBERLODE_IN_NAMESPACE=1 exec unshare -m --propagation private "$0" "$program" "$stuckfs" "$@"
 fi
 
 dir=$(mktemp -d /tmp/tamberlode-hung-XXXXXX)
-daemons=() xvfb='' app=''
+daemons=() points=() xvfb='' app=''
 cleanup() {
   [[ -n $app ]] && kill -9 "$app" 2>/dev/null
   # Killing the daemons ends the stuck requests, and whatever waits on them.
   for pid in "${daemons[@]}"; do kill -9 "$pid" 2>/dev/null; done
   [[ -n $xvfb ]] && kill "$xvfb" 2>/dev/null
   wait 2>/dev/null
-  for ((i = 1; i <= n; i++)); do umount -l "$dir/$i-${types[i - 1]}" 2>/dev/null; done
+  for ((i = ${#points[@]} - 1; i >= 0; i--)); do umount -l "${points[i]}" 2>/dev/null; done
   rm -rf "$dir"
 }
 trap cleanup EXIT
@@ -40,18 +51,15 @@ now() { date +%s.%N; }
 since() { echo "$(now) - $1" | bc; }
 fail() { echo "FAIL: $*"; exit 1; }
 
-n=0
-for type in "${types[@]}"; do
-  n=$((n + 1))
-  mkdir -p "$dir/$n-$type"
-  /usr/bin/python3 "$stuckfs" "$dir/$n-$type" "$type" "$mode" 2>/dev/null &
+mounted() { grep -q " $1 " /proc/self/mountinfo; }
+stuck_mount() {  # folder, type, mode: mounts stuckfs there and waits for it
+  mkdir -p "$1"
+  /usr/bin/python3 "$stuckfs" "$1" "$2" "$3" 2>/dev/null &
   daemons+=($!)
-done
-for _ in $(seq 200); do
-  [[ $(grep -c " $dir/" /proc/self/mountinfo) -ge $n ]] && break
-  sleep 0.05
-done
-[[ $(grep -c " $dir/" /proc/self/mountinfo) -ge $n ]] || fail "the FUSE volumes did not mount"
+  points+=("$1")
+  for _ in $(seq 200); do mounted "$1" && return 0; sleep 0.05; done
+  fail "stuckfs did not mount at $1"
+}
 
 exec 3>"$dir/display"
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 2>/dev/null &
@@ -80,34 +88,113 @@ click() {  # window, x, y in the window's pixels
 # Under AddressSanitizer: the system's D-Bus library keeps a buffer to the
 # end on xcb, which is not this program's to free.
 printf 'leak:libdbus-1.so\n' >"$dir/lsan.supp"
-LSAN_OPTIONS="suppressions=$dir/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}" "$program" &
-app=$!
-notice=$(wait_for_window "Tamberlode v0.1a" 20) || fail "the start notice did not appear"
-sleep 6  # the count from 5 runs down before the start button shows
-start=$(now)
-click "$notice" 136 300  # "Start the Application"
-report=$(wait_for_window "Free Space on Drives A: to I:" "${TAMBERLODE_WAIT:-20}") ||
-  fail "no report window $(since "$start") s after Start"
-appeared=$(since "$start")
-echo "report window: $appeared s after Start"
+# Starts the program and presses Start: sets app, report and appeared.
+start_program() {
+  LSAN_OPTIONS="suppressions=$dir/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}" "$program" &
+  app=$!
+  notice=$(wait_for_window "Tamberlode v0.1a" 20) || fail "the start notice did not appear"
+  sleep 6  # the count from 5 runs down before the start button shows
+  start=$(now)
+  click "$notice" 136 300  # "Start the Application"
+  report=$(wait_for_window "Free Space on Drives A: to I:" "${TAMBERLODE_WAIT:-20}") ||
+    fail "no report window $(since "$start") s after Start"
+  appeared=$(since "$start")
+  echo "report window: $appeared s after Start"
+}
+# Seconds from $1 until the program has ended (within $2 s), or fails.
+ended_since() {
+  for _ in $(seq $(($2 * 20))); do
+    if ! kill -0 "$app" 2>/dev/null || [[ $(ps -o stat= -p "$app") == Z* ]]; then
+      since "$1"
+      return 0
+    fi
+    sleep 0.05
+  done
+  return 1
+}
+
+# Clicks Exit until the program ends (clicks during a survey's wait are
+# dropped); seconds from $1, within $2 s, or fails.
+exit_until_ended() {
+  for _ in $(seq $(($2 * 4))); do
+    click "$report" 220 168  # Exit
+    sleep 0.25
+    if ! kill -0 "$app" 2>/dev/null || [[ $(ps -o stat= -p "$app") == Z* ]]; then
+      since "$1"
+      return 0
+    fi
+  done
+  return 1
+}
+
+if [[ $scenario == slow-refreshes ]]; then
+  stuck_mount "$dir/slow" sshfs sleep:3
+  start_program
+  sleep 0.5
+  refresh=$(now)
+  for _ in 1 2 3 4 5; do click "$report" 36 168; done  # Refresh
+  ended=$(exit_until_ended "$refresh" "${TAMBERLODE_WAIT:-20}") ||
+    fail "the process did not end within ${TAMBERLODE_WAIT:-20} s of Refresh and Exit"
+  echo "Refresh clicked five times, then Exit: process ended $ended s after the first click"
+  (($(echo "$ended < 5" | bc))) || fail "five Refreshes and Exit took $ended s"
+  echo "passed"
+  exit 0
+fi
+
+if [[ $scenario == mounted-during-refresh ]]; then
+  stuck_mount "$dir/late" davfs sleep:3  # D:, whose answer each survey waits for
+  mkdir -p "$dir/p/e"
+  truncate -s 16M "$dir/e.img" && mkfs.ext2 -q -F "$dir/e.img" &&
+    mount -o loop "$dir/e.img" "$dir/p/e" || skip "no ext2 image could be loop-mounted here"
+  points+=("$dir/p/e")
+  for over in "$dir/p/e" "$dir/p"; do
+    start_program
+    sleep 0.5
+    refresh=$(now)
+    click "$report" 36 168  # Refresh: waits 3 s for D:
+    sleep 0.5
+    stuck_mount "$over" sshfs hang
+    if [[ $over == "$dir/p/e" ]]; then
+      sleep 3.5
+      click "$report" 220 168  # Exit, once the wait is over
+      ended=$(ended_since "$refresh" 20) || fail "the process did not end after Refresh and Exit"
+      echo "hung volume mounted over a local disk during Refresh; Exit: ended $ended s after the Refresh click"
+      (($(echo "$ended < 6" | bc))) || fail "Refresh and Exit took $ended s"
+    else
+      sleep 3
+      term=$(now)
+      kill -TERM "$app"
+      ended=$(ended_since "$term" 20) || fail "the process did not end on SIGTERM"
+      echo "hung volume mounted over a local disk's folder during Refresh; SIGTERM: ended $ended s after it"
+      (($(echo "$ended < 1" | bc))) || fail "SIGTERM took $ended s"
+    fi
+    wait "$app" 2>/dev/null
+    app=''
+    # The next round starts without the hung volume of this one.
+    kill -9 "${daemons[-1]}" 2>/dev/null
+    wait "${daemons[-1]}" 2>/dev/null
+    umount -l "$over"
+  done
+  echo "passed"
+  exit 0
+fi
+
+n=0
+for type in "${types[@]}"; do
+  n=$((n + 1))
+  stuck_mount "$dir/$n-$type" "$type" block
+done
+start_program
 
 sleep 0.5
 refresh=$(now)
-for ((i = 0; i < clicks; i++)); do click "$report" 36 168; done  # Refresh
-ended=''
-for _ in $(seq $((${TAMBERLODE_WAIT:-20} * 4))); do
-  click "$report" 220 168  # Exit, until it is not dropped
-  sleep 0.25
-  if ! kill -0 "$app" 2>/dev/null || [[ $(ps -o stat= -p "$app") == Z* ]]; then
-    ended=$(since "$refresh")
-    break
-  fi
-done
-[[ -n $ended ]] || fail "the process did not end within ${TAMBERLODE_WAIT:-20} s of Refresh and Exit"
+click "$report" 36 168  # Refresh
+ended=$(exit_until_ended "$refresh" "${TAMBERLODE_WAIT:-20}") ||
+  fail "the process did not end within ${TAMBERLODE_WAIT:-20} s of Refresh and Exit"
 wait "$app"
 status=$?
 app=''
-echo "Refresh clicked $clicks times, then Exit: process ended $ended s after the first click (status $status)"
+echo "Refresh, then Exit: process ended $ended s after the Refresh click (status $status)"
 
 (($(echo "$appeared < 7" | bc))) || fail "the report window took $appeared s"
 (($(echo "$ended < 5" | bc))) || fail "Refresh and Exit took $ended s"

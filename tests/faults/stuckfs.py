@@ -4,6 +4,7 @@
 Usage: stuckfs.py MOUNTPOINT TYPE MODE [FREE_MB]
   TYPE  the subtype the mount table shows, e.g. rclone gives fuse.rclone
   MODE  block   statfs (and every later request) never answers
+        hang    no request ever answers, from the first lookup on
         sleep:S statfs answers after S seconds
         ok      statfs answers at once
   FREE_MB  the free space statfs gives (2048 when not given)
@@ -22,7 +23,7 @@ class StuckFs(Operations):
     def __init__(self, mode, free_mb):
         self.mode = mode
         self.free_blocks = free_mb * 256  # blocks of 4096 bytes
-        self.blocked = False
+        self.blocked = mode == "hang"
 
     def _wait_if_blocked(self):
         if self.blocked:
@@ -41,6 +42,7 @@ class StuckFs(Operations):
         return [".", ".."]
 
     def statfs(self, path):
+        self._wait_if_blocked()
         if self.mode == "block":
             self.blocked = True  # a server gone away answers nothing any more
             threading.Event().wait()

@@ -272,6 +272,26 @@ TEST_F(Win32Backend, CaptionsAndVisibilityReachTheNativeControls) {
   EXPECT_TRUE(IsWindowVisible(Hwnd(form)));
 }
 
+// A native call that fails keeps its name and the system's error for the
+// message, instead of a blanket "Out of memory".
+TEST_F(Win32Backend, AFailedNativeCallNamesItselfAndTheSystemsError) {
+  TestForm form;
+  form.Show();
+  ASSERT_TRUE(DestroyWindow(ChildAt(form, form.right.design().rect)));
+  try {
+    form.right.SetCaption("gone");
+    ADD_FAILURE() << "no error for a caption set on a destroyed control";
+  } catch (const tk::Error& error) {
+    EXPECT_EQ(error.code(), tk::kBackendFailure);
+    ASSERT_TRUE(error.cause());
+    EXPECT_EQ(error.cause()->call, "SetWindowTextW");
+    EXPECT_EQ(error.cause()->error, static_cast<unsigned long>(ERROR_INVALID_WINDOW_HANDLE));
+    const std::string text = tk::DescribeError(error);
+    EXPECT_NE(text.find("SetWindowTextW failed: system error 1400"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Out of memory"), std::string::npos) << text;
+  }
+}
+
 TEST_F(Win32Backend, TabOrderFollowsTheDesignTabIndex) {
   TestForm form;
   form.Show();

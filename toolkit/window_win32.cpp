@@ -1,4 +1,7 @@
-// The Win32 backend of the toolkit layer: user32 and gdi32 only.
+// The Win32 backend of the toolkit layer, the window glue: forms, controls,
+// the loop and the message box on user32 and gdi32. The screen readers' view
+// (access_win32.cpp), the font fitting (fonts_win32.cpp) and the system
+// services (system_win32.cpp) live beside it.
 //
 // Texts: the program's strings are UTF-8; this backend hands them to the
 // wide (W) functions as UTF-16 and converts what it reads back, so no
@@ -11,8 +14,6 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-// After <windows.h>, which it needs.
-#include <oleacc.h>
 // <windows.h> makes these macros; here they are the backend's own functions.
 #undef CreateWindow
 #undef MessageBox
@@ -30,8 +31,10 @@
 
 #include "identity/icon.h"
 #include "identity/identity.h"
+#include "toolkit/access_win32.h"
 #include "toolkit/backend.h"
-#include "win32/bind.h"
+#include "toolkit/bitmaps.h"
+#include "toolkit/fonts_win32.h"
 #include "win32/text.h"
 
 namespace tk::backend {
@@ -58,6 +61,26 @@ Session session;
 using win32::Utf8;
 using win32::Wide;
 
+std::optional<SystemCause> lastFailure;
+
+// The status of a failed native call: the call's name and the system's
+// error go with it to the message.
+int Failed(const char* call) {
+  const DWORD error = GetLastError();
+  wchar_t* text = nullptr;
+  FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string message = text ? Utf8(text) : std::string();
+  if (text) LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.')) {
+    message.pop_back();
+  }
+  lastFailure = SystemCause{call, error, message};
+  return kBackendFailure;
+}
+
 COLORREF ToColorRef(const Color& color) {
   if (color.kind == Color::Kind::Rgb) return RGB(color.red, color.green, color.blue);
   return GetSysColor(color.systemIndex);
@@ -69,106 +92,17 @@ Color SystemRgb(int systemIndex) {
   return Rgb(GetRValue(colour), GetGValue(colour), GetBValue(colour));
 }
 
-int FontHeight(double points) {
-  return -static_cast<int>(std::lround(points * session.dpi / 72.0));
-}
-
-// `height` as CreateFont takes it: negative for the em height in pixels.
-HFONT MakeFontOfHeight(const Font& font, int height) {
-  return CreateFontW(height, 0, 0, 0, font.weight, font.italic, font.underline, FALSE,
-                     static_cast<BYTE>(font.charset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, Wide(font.name).c_str());
-}
-
-HFONT MakeFont(const Font& font) { return MakeFontOfHeight(font, FontHeight(font.points)); }
-
-// One text of a window as its control lays it out, for fitting the fonts.
-struct BoxedText {
-  HWND control;
-  Font font;
-  std::wstring text;
-  int width, height;  // pixels the text may use
-  UINT format;        // DrawText flags of the control
-};
-
-// A push button draws its caption inside 2 pixels of edge and 1 of room for
-// the focus mark on each side (at 96 DPI).
-int ButtonInset() { return MulDiv(3, session.dpi, 96); }
-
-// Whether `text` lies inside its box when set in `font`: no wider than the
-// box, and no more lines than the box holds (a single line may be taller
-// than its box: only the empty part of the cell is cut).
-bool Fits(HDC dc, HFONT font, const BoxedText& text) {
-  const HGDIOBJ old = SelectObject(dc, font);
-  RECT laid{0, 0, text.width, 0};
-  DrawTextW(dc, text.text.c_str(), static_cast<int>(text.text.size()), &laid,
-            text.format | DT_CALCRECT);
-  TEXTMETRICW metrics{};
-  GetTextMetricsW(dc, &metrics);
-  SelectObject(dc, old);
-  const int height = laid.bottom - laid.top;
-  return laid.right - laid.left <= text.width &&
-         (height <= text.height || height <= metrics.tmHeight);
-}
-
-// The face the system gives for `font`: on Windows the design's own; under
-// Wine "MS Sans Serif" becomes a wider open face.
-std::wstring GivenFace(HDC dc, HFONT font) {
-  const HGDIOBJ old = SelectObject(dc, font);
-  wchar_t face[LF_FACESIZE] = L"";
-  GetTextFaceW(dc, LF_FACESIZE, face);
-  SelectObject(dc, old);
-  return face;
-}
-
-// One image of an .ico file: the directory entry's size and where its
-// bitmap data lies in the file.
-struct IcoImage {
-  int width = 0, height = 0, bitCount = 0;
-  std::size_t offset = 0, size = 0;
-};
-
-std::uint16_t Read16(Picture bytes, std::size_t at) {
-  return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
-}
-std::uint32_t Read32(Picture bytes, std::size_t at) {
-  return static_cast<std::uint32_t>(Read16(bytes, at)) |
-         (static_cast<std::uint32_t>(Read16(bytes, at + 2)) << 16);
-}
-
-std::vector<IcoImage> IcoImages(Picture ico) {
-  std::vector<IcoImage> images;
-  if (ico.size() < 6 || Read16(ico, 0) != 0 || Read16(ico, 2) != 1) return images;
-  const int count = Read16(ico, 4);
-  for (int i = 0; i < count; ++i) {
-    const std::size_t entry = 6 + 16 * static_cast<std::size_t>(i);
-    if (entry + 16 > ico.size()) break;
-    IcoImage image;
-    image.width = ico[entry] == 0 ? 256 : ico[entry];
-    image.height = ico[entry + 1] == 0 ? 256 : ico[entry + 1];
-    const int colours = ico[entry + 2];
-    image.bitCount = Read16(ico, entry + 6);
-    if (image.bitCount == 0) image.bitCount = colours == 2 ? 1 : colours == 16 ? 4 : 8;
-    image.size = Read32(ico, entry + 8);
-    image.offset = Read32(ico, entry + 12);
-    if (image.offset + image.size > ico.size()) continue;
-    images.push_back(image);
-  }
-  return images;
-}
+HFONT MakeFont(const Font& font) { return fonts::Make(font, session.dpi); }
+using fonts::BoxedText;
+int ButtonInset() { return fonts::ButtonInset(session.dpi); }
 
 // The image of `size` pixels with the most colours, at most `maxBits` deep.
 HICON IconFromIco(Picture ico, int size, int maxBits) {
-  const IcoImage* best = nullptr;
-  const std::vector<IcoImage> images = IcoImages(ico);
-  for (const IcoImage& image : images) {
-    if (image.width != size || image.height != size || image.bitCount > maxBits) continue;
-    if (!best || image.bitCount > best->bitCount) best = &image;
-  }
+  const std::optional<bitmaps::IcoImage> best = bitmaps::BestIcoImage(ico, size, maxBits);
   if (!best) return nullptr;
-  auto* data = const_cast<BYTE*>(reinterpret_cast<const BYTE*>(ico.data() + best->offset));
-  return CreateIconFromResourceEx(data, static_cast<DWORD>(best->size), TRUE, 0x00030000, size,
-                                  size, LR_DEFAULTCOLOR);
+  auto* data = const_cast<BYTE*>(reinterpret_cast<const BYTE*>(best->data.data()));
+  return CreateIconFromResourceEx(data, static_cast<DWORD>(best->data.size()), TRUE, 0x00030000,
+                                  size, size, LR_DEFAULTCOLOR);
 }
 
 // The program icon: resource 1 of the executable (from the .rc), else the
@@ -192,15 +126,12 @@ struct PictureState {
 };
 
 void PaintBmp(HDC dc, Picture bmp) {
-  if (bmp.size() < 54 || bmp[0] != 'B' || bmp[1] != 'M') return;
-  const std::uint32_t bitsOffset = Read32(bmp, 10);
-  if (bitsOffset >= bmp.size()) return;
-  const auto* info = reinterpret_cast<const BITMAPINFO*>(bmp.data() + 14);
-  BITMAPINFOHEADER header;
-  std::memcpy(&header, bmp.data() + 14, sizeof header);
-  const DWORD height = static_cast<DWORD>(std::abs(header.biHeight));
-  SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(header.biWidth), height, 0, 0, 0, height,
-                    bmp.data() + bitsOffset, info, DIB_RGB_COLORS);
+  const std::optional<bitmaps::Bmp> read = bitmaps::ReadBmp(bmp);
+  if (!read) return;
+  const auto height = static_cast<DWORD>(read->height);
+  SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(read->width), height, 0, 0, 0, height,
+                    read->bits.data(), reinterpret_cast<const BITMAPINFO*>(read->info.data()),
+                    DIB_RGB_COLORS);
 }
 
 void PaintPicture(HWND hwnd, HDC dc, const PictureState& state) {
@@ -216,161 +147,6 @@ void PaintPicture(HWND hwnd, HDC dc, const PictureState& state) {
   if (GetFocus() == hwnd && !(SendMessageW(hwnd, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS)) {
     DrawFocusRect(dc, &client);
   }
-}
-
-// What screen readers need, bound by name when the first one asks: a program
-// that never meets one loads none of it.
-win32::Bound<decltype(&CoInitializeEx)> coInitializeEx{"ole32.dll", "CoInitializeEx"};
-win32::Bound<decltype(&SysAllocString)> sysAllocString{"oleaut32.dll", "SysAllocString"};
-win32::Bound<decltype(&CreateStdAccessibleObject)> createStdAccessibleObject{
-    "oleacc.dll", "CreateStdAccessibleObject"};
-win32::Bound<decltype(&LresultFromObject)> lresultFromObject{"oleacc.dll", "LresultFromObject"};
-
-// A picture box as screen readers see it: the standard object of its window,
-// but an image, named by the window's text (what the picture shows).
-// Interface ids by __uuidof: the import library's IID_IAccessible is a stub's
-// address, not the id.
-class PictureReader final : public IAccessible {
- public:
-  PictureReader(HWND hwnd, IAccessible* standard) : hwnd_(hwnd), standard_(standard) {}
-  PictureReader(const PictureReader&) = delete;
-  PictureReader& operator=(const PictureReader&) = delete;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
-    if (!object) return E_POINTER;
-    if (IsEqualIID(id, __uuidof(IUnknown)) || IsEqualIID(id, __uuidof(IDispatch)) ||
-        IsEqualIID(id, __uuidof(IAccessible))) {
-      *object = static_cast<IAccessible*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override {
-    return static_cast<ULONG>(InterlockedIncrement(&references_));
-  }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG left = InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-  }
-
-  HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
-    if (!IsSelf(child)) return standard_->get_accRole(child, role);
-    if (!role) return E_POINTER;
-    role->vt = VT_I4;
-    role->lVal = ROLE_SYSTEM_GRAPHIC;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
-    if (!IsSelf(child)) return standard_->get_accName(child, name);
-    if (!name) return E_POINTER;
-    wchar_t text[512] = L"";
-    GetWindowTextW(hwnd_, text, 512);
-    *name = sysAllocString(text).value_or(nullptr);
-    return *name ? S_OK : E_OUTOFMEMORY;
-  }
-
-  // Everything else as the standard object has it.
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    return standard_->GetTypeInfoCount(count);
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override {
-    return standard_->GetTypeInfo(index, locale, info);
-  }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID id, LPOLESTR* names, UINT count, LCID locale,
-                                          DISPID* ids) override {
-    return standard_->GetIDsOfNames(id, names, count, locale, ids);
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID id, LCID locale, WORD flags,
-                                   DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception,
-                                   UINT* argument) override {
-    return standard_->Invoke(member, id, locale, flags, parameters, result, exception, argument);
-  }
-  HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** parent) override {
-    return standard_->get_accParent(parent);
-  }
-  HRESULT STDMETHODCALLTYPE get_accChildCount(LONG* count) override {
-    return standard_->get_accChildCount(count);
-  }
-  HRESULT STDMETHODCALLTYPE get_accChild(VARIANT child, IDispatch** dispatch) override {
-    return standard_->get_accChild(child, dispatch);
-  }
-  HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override {
-    return standard_->get_accValue(child, value);
-  }
-  HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* description) override {
-    return standard_->get_accDescription(child, description);
-  }
-  HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
-    return standard_->get_accState(child, state);
-  }
-  HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* help) override {
-    return standard_->get_accHelp(child, help);
-  }
-  HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT child, LONG* topic) override {
-    return standard_->get_accHelpTopic(file, child, topic);
-  }
-  HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT child, BSTR* shortcut) override {
-    return standard_->get_accKeyboardShortcut(child, shortcut);
-  }
-  HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* child) override {
-    return standard_->get_accFocus(child);
-  }
-  HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* children) override {
-    return standard_->get_accSelection(children);
-  }
-  HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* action) override {
-    return standard_->get_accDefaultAction(child, action);
-  }
-  HRESULT STDMETHODCALLTYPE accSelect(LONG flags, VARIANT child) override {
-    return standard_->accSelect(flags, child);
-  }
-  HRESULT STDMETHODCALLTYPE accLocation(LONG* left, LONG* top, LONG* width, LONG* height,
-                                        VARIANT child) override {
-    return standard_->accLocation(left, top, width, height, child);
-  }
-  HRESULT STDMETHODCALLTYPE accNavigate(LONG direction, VARIANT start, VARIANT* end) override {
-    return standard_->accNavigate(direction, start, end);
-  }
-  HRESULT STDMETHODCALLTYPE accHitTest(LONG left, LONG top, VARIANT* child) override {
-    return standard_->accHitTest(left, top, child);
-  }
-  HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override {
-    return standard_->accDoDefaultAction(child);
-  }
-  HRESULT STDMETHODCALLTYPE put_accName(VARIANT child, BSTR name) override {
-    return standard_->put_accName(child, name);
-  }
-  HRESULT STDMETHODCALLTYPE put_accValue(VARIANT child, BSTR value) override {
-    return standard_->put_accValue(child, value);
-  }
-
- private:
-  ~PictureReader() { standard_->Release(); }
-  static bool IsSelf(const VARIANT& child) {
-    return child.vt == VT_I4 && child.lVal == CHILDID_SELF;
-  }
-
-  HWND hwnd_;
-  IAccessible* standard_;
-  LONG references_ = 1;
-};
-
-// The answer to a screen reader's WM_GETOBJECT for a picture box, 0 if none.
-LRESULT PictureAccessible(HWND hwnd, WPARAM wParam) {
-  // Screen readers speak COM: the thread joins an apartment when one first asks.
-  static const bool com = coInitializeEx(nullptr, COINIT_APARTMENTTHREADED).has_value();
-  IAccessible* standard = nullptr;
-  if (!com || createStdAccessibleObject(hwnd, OBJID_CLIENT, __uuidof(IAccessible),
-                                        reinterpret_cast<void**>(&standard)) != S_OK) {
-    return 0;
-  }
-  auto* reader = new PictureReader(hwnd, standard);
-  const LRESULT result = lresultFromObject(__uuidof(IAccessible), wParam, reader).value_or(0);
-  reader->Release();
-  return result > 0 ? result : 0;
 }
 
 // What both of our window classes do with a message they leave alone: the
@@ -490,49 +266,7 @@ struct FormState {
                      DevicePixels(box.width) - 2 * inset, DevicePixels(box.height) - 2 * inset,
                      format});
   }
-  // Where the system sets a design font in another face than the design's,
-  // the font is set smaller, a pixel at a time, until every text of the
-  // window in it fits its box: the stand-in faces run wider (the Qt backend
-  // scales its open faces for the same reason). The design's own face keeps
-  // the design size. Fonts of one name and size shrink together.
-  void FitFonts() {
-    HDC dc = GetDC(hwnd);
-    std::vector<bool> done(texts.size(), false);
-    for (std::size_t first = 0; first < texts.size(); ++first) {
-      if (done[first]) continue;
-      const Font& design = texts[first].font;
-      std::vector<const BoxedText*> group;
-      for (std::size_t i = first; i < texts.size(); ++i) {
-        if (!done[i] && texts[i].font.name == design.name &&
-            texts[i].font.points == design.points) {
-          group.push_back(&texts[i]);
-          done[i] = true;
-        }
-      }
-      const int designHeight = FontHeight(design.points);
-      HFONT probe = MakeFont(design);
-      const bool ownFace = _wcsicmp(GivenFace(dc, probe).c_str(), Wide(design.name).c_str()) == 0;
-      DeleteObject(probe);
-      if (ownFace) continue;
-      // Never below two thirds of the design size: past that a text that
-      // still does not fit is better cut than unreadable.
-      const int smallest = std::min(-1, designHeight * 2 / 3);
-      int height = designHeight;
-      for (; height < smallest; ++height) {
-        HFONT font = MakeFontOfHeight(design, height);
-        const bool all = std::all_of(group.begin(), group.end(),
-                                     [&](const BoxedText* text) { return Fits(dc, font, *text); });
-        DeleteObject(font);
-        if (all) break;
-      }
-      if (height == designHeight) continue;
-      for (const BoxedText* text : group) {
-        fonts.push_back(MakeFontOfHeight(text->font, height));
-        SendMessageW(text->control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts.back()), FALSE);
-      }
-    }
-    ReleaseDC(hwnd, dc);
-  }
+  void FitFonts() { fonts::Fit(hwnd, texts, session.dpi, fonts); }
   void FocusFirst() {
     for (const auto& [index, control] : tabOrder) {
       if ((GetWindowLongW(control, GWL_STYLE) & WS_TABSTOP) && IsWindowVisible(control) &&
@@ -676,7 +410,7 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     }
     case WM_CLOSE: {
       Form& form = *state->form;
-      Dispatch(form, [&form] { form.Form_Close(); });
+      Dispatch([&form] { form.Form_Close(); });
       return 0;
     }
     default:
@@ -702,10 +436,7 @@ void Reap() {
   }
 }
 
-// A caption wider than its label is not clipped: the label grows to the
-// right, and its window with it where the label would stick out, keeping the
-// design's margin on the right. A caption that fits keeps the design's
-// width. Where the label wraps, only its widest word counts.
+// The label's width and its window's for its caption (tk::FitCaption).
 void FitCaption(HWND label, int designWidth) {
   const int length = GetWindowTextLengthW(label);
   std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
@@ -734,23 +465,22 @@ void FitCaption(HWND label, int designWidth) {
   RECT box;
   GetWindowRect(label, &box);
   MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&box), 2);
-  const int width = std::max(designWidth, needed);
-  if (width != box.right - box.left) {
-    SetWindowPos(label, nullptr, 0, 0, width, box.bottom - box.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  }
   const FormState* state = StateOf(window);
-  if (!state || !state->form) return;
-  const int margin = std::max(0, DevicePixels(state->form->design().clientWidth) -
-                                     static_cast<int>(box.left) - designWidth);
+  const bool form = state && state->form;
   RECT client;
   GetClientRect(window, &client);
-  const int room = box.left + width + margin;
-  if (client.right >= room) return;
+  const CaptionWidths fit =
+      tk::FitCaption(box.left, designWidth, needed,
+                     form ? DevicePixels(state->form->design().clientWidth) : 0, client.right);
+  if (fit.label != box.right - box.left) {
+    SetWindowPos(label, nullptr, 0, 0, fit.label, box.bottom - box.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  if (!form || fit.window == client.right) return;
   // Never narrower: the window only grows, by its client area.
   const auto style = static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
   const auto exStyle = static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE));
-  RECT frame{0, 0, room, client.bottom};
+  RECT frame{0, 0, fit.window, client.bottom};
   AdjustWindowRectEx(&frame, style, FALSE, exStyle);
   SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -768,7 +498,7 @@ class LabelPeer final : public ControlPeer {
     FitCaption(hwnd_, designWidth_);
   }
   int SetCaption(std::string_view caption) override {
-    if (!SetWindowTextW(hwnd_, Wide(caption).c_str())) return kBackendFailure;
+    if (!SetWindowTextW(hwnd_, Wide(caption).c_str())) return Failed("SetWindowTextW");
     FitCaption(hwnd_, designWidth_);
     return 0;
   }
@@ -806,7 +536,7 @@ class TimerPeer final : public ControlPeer {
       KillTimer(hwnd_, id_);
       return 0;
     }
-    return SetTimer(hwnd_, id_, static_cast<UINT>(milliseconds), nullptr) ? 0 : kBackendFailure;
+    return SetTimer(hwnd_, id_, static_cast<UINT>(milliseconds), nullptr) ? 0 : Failed("SetTimer");
   }
 
  private:
@@ -835,7 +565,7 @@ class WindowPeerWin32 final : public WindowPeer {
   HWND hwnd() const { return state_->hwnd; }
 
   int SetCaption(std::string_view caption) override {
-    return SetWindowTextW(state_->hwnd, Wide(caption).c_str()) ? 0 : kBackendFailure;
+    return SetWindowTextW(state_->hwnd, Wide(caption).c_str()) ? 0 : Failed("SetWindowTextW");
   }
 
   int Show() override {
@@ -910,9 +640,7 @@ class WindowPeerWin32 final : public WindowPeer {
   std::unique_ptr<ControlPeer> CreatePicture(PictureBox& picture) override {
     const PictureBox::Design& d = picture.design();
     auto data = std::make_unique<PictureState>();
-    const bool isIco = d.picture.size() >= 4 && d.picture[0] == 0 && d.picture[1] == 0 &&
-                       d.picture[2] == 1 && d.picture[3] == 0;
-    if (isIco)
+    if (bitmaps::IsIco(d.picture))
       data->icon = IconFromIco(d.picture, 32, 4);
     else
       data->bmp = d.picture;
@@ -952,7 +680,10 @@ class WindowPeerWin32 final : public WindowPeer {
         0, windowClass, Wide(text).c_str(), style, DevicePixels(rect.left), DevicePixels(rect.top),
         DevicePixels(rect.width), DevicePixels(rect.height), state_->hwnd,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), session.instance, parameter);
-    if (hwnd) state_->tabOrder.emplace_back(tabIndex, hwnd);
+    if (hwnd)
+      state_->tabOrder.emplace_back(tabIndex, hwnd);
+    else
+      Failed("CreateWindowExW");
     return hwnd;
   }
 
@@ -995,7 +726,10 @@ std::unique_ptr<WindowPeer> CreateWindow(Form& form) {
       exStyle, kFormClass, Wide(form.Caption()).c_str(), style, DevicePixels(d.left) + frame.left,
       DevicePixels(d.top) + frame.top, frame.right - frame.left, frame.bottom - frame.top, nullptr,
       nullptr, session.instance, state.get());
-  if (!hwnd) return nullptr;
+  if (!hwnd) {
+    Failed("CreateWindowExW");
+    return nullptr;
+  }
   state->hwnd = hwnd;
   if (d.icon) {
     state->bigIcon = ProgramIcon(GetSystemMetrics(SM_CXICON));
@@ -1008,8 +742,6 @@ std::unique_ptr<WindowPeer> CreateWindow(Form& form) {
 
 int Start(int, char**) {
   if (session.started) return 0;
-  // An empty floppy drive fails its query quietly instead of asking.
-  SetErrorMode(SEM_FAILCRITICALERRORS);
   session.instance = GetModuleHandleW(nullptr);
   if (HDC screen = GetDC(nullptr)) {
     session.dpi = GetDeviceCaps(screen, LOGPIXELSX);
@@ -1133,40 +865,6 @@ void MessageBox(const std::string& prompt) {
   }
 }
 
-// "C:\..." or a UNC name "\\server\share\..." (also "\\?\" and "\\.\"):
-// a path that names one file wherever the program runs. "tool.exe",
-// "bin\tool.exe", "\tool.exe" and "C:tool.exe" all depend on the current
-// drive or folder.
-bool FullyQualified(const std::string& path) {
-  const auto separator = [](char c) { return c == '\\' || c == '/'; };
-  if (path.size() >= 3 &&
-      ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
-      path[1] == ':' && separator(path[2])) {
-    return true;
-  }
-  return path.size() >= 3 && separator(path[0]) && separator(path[1]) && !separator(path[2]);
-}
-
-int Launch(const std::string& programPath) {
-  // The path is the program itself: never split at spaces, never a shell,
-  // and never a name the current folder (or the search path) resolves.
-  if (!FullyQualified(programPath)) return kFileNotFound;
-  const std::wstring application = Wide(programPath);
-  std::wstring commandLine = L"\"" + application + L"\"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_SHOWNORMAL;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &startup, &process)) {
-    return kFileNotFound;
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return 0;
-}
-
 void PaintPending() {
   MSG message;
   // The user's keys and clicks (the title bar's close button too) that came
@@ -1180,22 +878,6 @@ void PaintPending() {
     DispatchMessageW(&message);
 }
 
-std::string FileName(const std::string& path) {
-  WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileW(Wide(path).c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return {};
-  std::string name;
-  do {
-    // Normal files only: no folders, hidden or system files.
-    constexpr DWORD kExcluded =
-        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    if ((found.dwFileAttributes & kExcluded) == 0) {
-      name = Utf8(found.cFileName);
-      break;
-    }
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-  return name;
-}
+std::optional<SystemCause> TakeFailure() { return std::exchange(lastFailure, std::nullopt); }
 
 }  // namespace tk::backend

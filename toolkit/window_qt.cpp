@@ -1,11 +1,5 @@
-// The Qt 6 Widgets backend of the toolkit layer.
-#include "toolkit/toolkit_qt.h"
-
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+// The Qt 6 Widgets backend of the toolkit layer: the window glue. Starting
+// programs and the file test live in system_posix.cpp.
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -29,18 +23,16 @@
 #include <QStyleOptionFocusRect>
 #include <QTimer>
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "identity/icon.h"
 #include "identity/identity.h"
 #include "toolkit/backend.h"
+#include "toolkit/toolkit_qt.h"
 
 namespace tk::backend {
 namespace {
@@ -360,7 +352,7 @@ class FormWidget final : public QWidget {
     // The window system asked; the window class decides (Unload by default).
     event->ignore();
     Form& form = form_;
-    Dispatch(form, [&form] { form.Form_Close(); });
+    Dispatch([&form] { form.Form_Close(); });
   }
 
   // A focused button takes Enter itself; from anywhere else Enter presses the
@@ -396,10 +388,7 @@ QAccessibleInterface* AccessibleFor(const QString&, QObject* object) {
   return nullptr;
 }
 
-// A caption wider than its label is not clipped: the label grows to the
-// right, and its window with it where the label would stick out, keeping the
-// design's margin on the right. A caption that fits keeps the design's
-// width. Where the label wraps, only its widest word counts.
+// The label's width and its window's for its caption (tk::FitCaption).
 void FitCaption(QLabel* label, int designWidth) {
   const QFontMetricsF metrics(label->font());
   const QString text = label->text();
@@ -408,13 +397,12 @@ void FitCaption(QLabel* label, int designWidth) {
                         : text.split(QLatin1Char('\n'));
   qreal needed = 0;
   for (const QString& piece : pieces) needed = std::max(needed, metrics.horizontalAdvance(piece));
-  const int width = std::max(designWidth, static_cast<int>(std::ceil(needed)));
-  if (width != label->width()) label->resize(width, label->height());
   auto* window = dynamic_cast<FormWidget*>(label->parentWidget());
-  if (!window) return;
-  const int designRight = label->x() + designWidth;
-  const int margin = std::max(0, window->DesignWidth() - designRight);
-  window->MakeRoom(label->x() + width + margin);
+  const CaptionWidths fit =
+      tk::FitCaption(label->x(), designWidth, static_cast<int>(std::ceil(needed)),
+                     window ? window->DesignWidth() : 0, window ? window->width() : 0);
+  if (fit.label != label->width()) label->resize(fit.label, label->height());
+  if (window) window->MakeRoom(fit.window);
 }
 
 class WindowPeerQt final : public WindowPeer {
@@ -709,47 +697,6 @@ void MessageBox(const std::string& prompt) {
 
 namespace {
 
-// Starts the program at `path`, exactly these bytes, in a session of its own;
-// 0 or the error of the start. Only an absolute path is started: a relative
-// one would name whatever lies in the current directory.
-int SpawnDetached(const std::string& path) {
-  if (path.empty() || path.front() != '/') return ENOENT;
-  posix_spawnattr_t attributes;
-  if (const int error = posix_spawnattr_init(&attributes); error != 0) return error;
-  sigset_t none, pipe;
-  sigemptyset(&none);
-  sigemptyset(&pipe);
-  sigaddset(&pipe, SIGPIPE);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &pipe);
-  posix_spawnattr_setflags(&attributes,
-                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  std::string argument0 = path;
-  char* const argv[] = {argument0.data(), nullptr};
-  pid_t pid = 0;
-  const int error = posix_spawn(&pid, path.c_str(), nullptr, &attributes, argv, environ);
-  posix_spawnattr_destroy(&attributes);
-  if (error != 0) return error;
-  // The tool lives on its own; only its exit status is collected, so that
-  // no zombie is left behind.
-  std::thread([pid] {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }).detach();
-  return 0;
-}
-
-}  // namespace
-
-int Launch(const std::string& programPath) {
-  // The path is the program itself: never split at spaces, never a shell,
-  // never re-encoded on the way.
-  return SpawnDetached(programPath) == 0 ? 0 : kFileNotFound;
-}
-
-namespace {
-
 // While a handler waits: the user's input and the window system's close
 // requests are eaten, so they neither run a handler inside the waiting one
 // nor wait in the queue to run after it.
@@ -794,11 +741,7 @@ void PaintPending() {
   QCoreApplication::instance()->removeEventFilter(&dropper);
 }
 
-std::string FileName(const std::string& path) {
-  std::error_code error;
-  const std::filesystem::path file(path);
-  if (!std::filesystem::is_regular_file(file, error)) return {};
-  return file.filename().string();
-}
+// Qt reports no cause of its failures.
+std::optional<SystemCause> TakeFailure() { return std::nullopt; }
 
 }  // namespace tk::backend
