@@ -248,6 +248,13 @@ else
   say "SKIPPED: contrast check (xdotool or imagemagick is not installed)"
 fi
 
+# ---- Windows that hold still; pictures whole in a dark scheme, at 144 DPI --
+if command -v xdotool >/dev/null && command -v import >/dev/null; then
+  say "steady windows and whole pictures: Tamberlode.exe at 96 and 144 DPI, and dark"
+  /usr/bin/python3 tests/win32/wine_steady.py "$win64" "$win64/screenshots" ||
+    fail "windows that hold still and pictures that show whole"
+fi
+
 if [[ $failures -ne 0 ]]; then
   say "$failures failure(s)"
   exit 1

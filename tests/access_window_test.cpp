@@ -1,6 +1,8 @@
 // The three windows under a dark colour scheme, on the keyboard and through
 // a screen reader's eyes, on the real Qt backend.
 #include <QAccessible>
+#include <QBuffer>
+#include <QImageReader>
 #include <QLabel>
 #include <QPalette>
 #include <QPushButton>
@@ -136,6 +138,58 @@ TEST_F(Access, UnderADarkSchemeEveryTextKeepsItsContrast) {
   QApplication::setPalette(original);
 }
 
+// The picture in a box as the backend loads it: the BMP, or the icon's
+// 32x32 image, whose transparent pixels show the box's ground.
+QImage PictureOf(const tk::PictureBox& box) {
+  const tk::Picture bytes = box.design().picture;
+  QByteArray data(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<qsizetype>(bytes.size()));
+  QBuffer buffer(&data);
+  QImageReader reader(&buffer);
+  for (int i = 0; i < std::max(1, reader.imageCount()); ++i) {
+    if (i > 0 && !reader.jumpToImage(i)) break;
+    const QImage image = reader.read();
+    if (bytes[0] == 'B' || image.size() == QSize(32, 32)) return image;
+  }
+  return {};
+}
+
+// Under a dark scheme the boxes of the scheme's window colour on the white
+// windows show as the design has them: nothing of the box differs from the
+// window's ground outside the picture itself (beyond its size, and where
+// the icon is transparent).
+TEST_F(Access, UnderADarkSchemePictureBoxesShowOnlyTheirPictures) {
+  const QPalette original = QApplication::palette();
+  QApplication::setPalette(DarkPalette());
+  OpenAll();
+  for (tk::Form* form : std::initializer_list<tk::Form*>{&notice, &about}) {
+    QWidget* window = tk::backend::NativeWindow(*form);
+    window->setFocus();  // no focus mark in the way
+    Pump(20);
+    const QImage shot = window->grab().toImage();
+    Screenshot(*form,
+               "dark-pictures-" + std::string(form == &notice ? "notice" : "about") + ".png");
+    const QRgb ground = window->palette().color(QPalette::Window).rgb();
+    for (tk::Control* control : form->controls()) {
+      const auto* box = dynamic_cast<tk::PictureBox*>(control);
+      if (!box) continue;
+      const QImage picture = PictureOf(*box);
+      ASSERT_FALSE(picture.isNull());
+      const QRect area = Native(*box)->geometry();
+      int differ = 0;
+      for (int y = 0; y < area.height(); ++y) {
+        for (int x = 0; x < area.width(); ++x) {
+          const bool ownPixel = picture.rect().contains(x, y) && qAlpha(picture.pixel(x, y)) > 0;
+          if (!ownPixel && shot.pixel(area.x() + x, area.y() + y) != ground) ++differ;
+        }
+      }
+      EXPECT_EQ(differ, 0) << form->Caption() << ": " << box->design().description;
+    }
+  }
+  for (tk::Form* form : std::initializer_list<tk::Form*>{&notice, &report, &about}) form->Unload();
+  QApplication::setPalette(original);
+}
+
 TEST_F(Access, EnterOnTheNoticePressesOnlyTheFocusedButton) {
   struct Case {
     const char* name;
@@ -205,6 +259,50 @@ TEST_F(Access, ScreenReadersReadWhatEachControlShows) {
     EXPECT_EQ(reader->text(QAccessible::Name), e.name) << e.name.toStdString();
     EXPECT_EQ(reader->role(), e.role) << e.name.toStdString();
   }
+}
+
+// The credit picture's focus mark, found as what focusing it changes on
+// screen, is a frame closed on all four sides: the e-mail picture, which
+// overlaps the credit box's last row, paints over none of it.
+TEST_F(Access, TheCreditPicturesFocusMarkIsClosed) {
+  notice.Show();
+  Activate(notice);
+  QWidget* window = tk::backend::NativeWindow(notice);
+  const QRect box = Native(notice.Picture1)->geometry().adjusted(-2, -2, 2, 2);
+  PressKey(Qt::Key_Tab);  // the keyboard moved the focus: marks show
+  PressKey(Qt::Key_Tab);  // to the banner, away from both neighbours
+  const QImage unfocused = window->grab().toImage();
+  PressKey(Qt::Key_Tab);
+  ASSERT_EQ(QApplication::focusWidget(), Native(notice.Picture1));
+  const QImage focused = window->grab().toImage();
+  Screenshot(notice, "notice-credit-focused.png");
+  QRect mark;
+  for (int y = box.top(); y <= box.bottom(); ++y) {
+    for (int x = box.left(); x <= box.right(); ++x) {
+      if (focused.pixel(x, y) != unfocused.pixel(x, y)) mark |= QRect(x, y, 1, 1);
+    }
+  }
+  ASSERT_FALSE(mark.isEmpty()) << "no focus mark";
+  const auto covered = [&](QPoint from, QPoint step, int length) {
+    int marked = 0;
+    for (int i = 0; i < length; ++i) {
+      const QPoint p = from + step * i;
+      marked += focused.pixel(p) != unfocused.pixel(p) ? 1 : 0;
+    }
+    return static_cast<double>(marked) / length;
+  };
+  const struct {
+    const char* side;
+    double share;
+  } sides[] = {
+      {"top", covered(mark.topLeft(), {1, 0}, mark.width())},
+      {"bottom", covered(mark.bottomLeft(), {1, 0}, mark.width())},
+      {"left", covered(mark.topLeft(), {0, 1}, mark.height())},
+      {"right", covered(mark.topRight(), {0, 1}, mark.height())},
+  };
+  for (const auto& s : sides) EXPECT_GE(s.share, 0.4) << s.side << " edge of the mark";
+  EXPECT_LE(mark.bottom(), Native(notice.Picture2)->geometry().top() - 1)
+      << "the mark reaches into the e-mail picture";
 }
 
 TEST_F(Access, AFocusedPictureShowsAFocusMark) {

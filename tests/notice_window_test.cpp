@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,58 @@ TEST_F(NoticeWindow, TheRealTimerShowsTheButtonAfterAboutFiveSeconds) {
   }
   EXPECT_EQ(active, 1) << "Timer2 never runs";
   EXPECT_EQ(form.Timer2.Interval(), 0);
+}
+
+// The hidden count goes on below 0, one digit more now and then; the window
+// a person waits in front of keeps its size and look. Ticks stand in for the
+// seconds; the window measured is the real one.
+TEST_F(NoticeWindow, HoldsStillWhileTheHiddenCountRunsOn) {
+  form.Show();
+  QWidget* window = tk::backend::NativeWindow(form);
+  const auto at = [&](int seconds) {
+    while (tk::Val(form.Label1.Caption()) > 5 - seconds) form.Timer1.Tick();
+    Pump(20);
+    Screenshot(form, "notice-" + std::to_string(seconds) + "s.png");
+    return window->grab().toImage();
+  };
+  const QImage three = at(3), twenty = at(20), later = at(115);
+  ASSERT_EQ(form.Label1.Caption(), "-110");
+  EXPECT_EQ(three.size(), QSize(268, 343));
+  EXPECT_EQ(twenty.size(), three.size()) << "the window changed size by itself";
+  EXPECT_EQ(later.size(), three.size()) << "the window changed size by itself";
+  EXPECT_TRUE(later == twenty) << "the ready window changed on screen";
+}
+
+// The banner's lettering takes the same share of its box at any screen
+// scale as the picture gives it pixel for pixel (ctest runs this also with
+// QT_SCALE_FACTOR=1.5, as on a 144 DPI screen).
+TEST_F(NoticeWindow, TheBannerFillsItsBoxAtTheScreensScale) {
+  form.Show();
+  Pump(20);
+  QWidget* window = tk::backend::NativeWindow(form);
+  const QImage shot = window->grab().toImage();
+  const double scale = shot.devicePixelRatio();
+  Screenshot(form, "notice-banner-x" + std::to_string(static_cast<int>(scale * 100)) + ".png");
+  const tk::Picture bytes = form.Picture3.design().picture;
+  const QImage banner = QImage::fromData(bytes.data(), static_cast<int>(bytes.size()), "BMP");
+  const QRect box = Native(form.Picture3)->geometry();
+  // The ink's right end from the box's left, the picture's cut at the box.
+  const auto inkEnd = [](const QImage& image, QRect area) {
+    int end = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+      for (int x = area.left(); x <= area.right(); ++x) {
+        if (qGray(image.pixel(x, y)) < 200) end = std::max(end, x - area.left() + 1);
+      }
+    }
+    return end;
+  };
+  const int designed = inkEnd(banner, banner.rect() & QRect(QPoint(), box.size()));
+  const QRect device(QPointF(box.topLeft() * scale).toPoint(), QSizeF(box.size() * scale).toSize());
+  const int shown = inkEnd(shot, device);
+  std::printf("  scale %.2f: the banner's ink ends at %d of %d pixels (%d of %d unscaled)\n", scale,
+              shown, device.width(), designed, box.width());
+  EXPECT_NEAR(static_cast<double>(shown) / device.width(),
+              static_cast<double>(designed) / box.width(), 2.0 / device.width());
 }
 
 TEST_F(NoticeWindow, StartHidesTheNoticeAndShowsTheSurveyedReport) {

@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "identity/icon.h"
@@ -328,6 +330,73 @@ TEST(Colours, TextsKeepTheDesignsContrastUnderAnyScheme) {
   }
   EXPECT_NEAR(tk::ContrastRatio(tk::kBlack, tk::kWhite), 21.0, 1e-9);
   EXPECT_NEAR(tk::ContrastRatio(grey, tk::kWhite), 7.46, 0.01);
+}
+
+// What a picture box is filled with: the scheme's window colour, unless the
+// scheme sets it visibly apart from the fixed colour of the box's window.
+TEST(Colours, PictureBoxesTakeTheirWindowsColourWhereTheSchemeSetsThemApart) {
+  const tk::Color dark = tk::Rgb(30, 30, 30), nearWhite = tk::Rgb(252, 250, 255);
+  const tk::Color cream = tk::Rgb(255, 250, 230);
+  struct Case {
+    const char* name;
+    tk::Color box, window, schemeWindow, want;
+  };
+  const Case cases[] = {
+      {"default scheme", tk::kWindowBackground, tk::kWhite, tk::kWhite, tk::kWhite},
+      {"dark scheme", tk::kWindowBackground, tk::kWhite, dark, tk::kWhite},
+      {"high contrast", tk::kWindowBackground, tk::kWhite, tk::kBlack, tk::kWhite},
+      {"a tint on the window", tk::kWindowBackground, tk::kWhite, cream, tk::kWhite},
+      {"within a display's rounding", tk::kWindowBackground, tk::kWhite, nearWhite, nearWhite},
+      {"a window of the scheme's colour", tk::kWindowBackground, tk::kWindowBackground, dark, dark},
+      {"a fixed box", tk::Rgb(0, 0, 192), tk::kWhite, dark, tk::Rgb(0, 0, 192)},
+  };
+  for (const Case& c : cases) {
+    const auto scheme = [&](int) { return c.schemeWindow; };
+    EXPECT_EQ(tk::PictureGround(c.box, c.window, scheme), c.want) << c.name;
+  }
+}
+
+// The notice's credit picture under the e-mail picture, which overlaps its
+// last row: the focus mark keeps to the rows that are the credit's alone.
+TEST(Geometry, OwnAreaPushesInTheSideAnOverlappingBoxCoversLeast) {
+  struct Case {
+    const char* name;
+    tk::Rect box;
+    std::vector<tk::Rect> others;
+    tk::Rect want;
+  };
+  const Case cases[] = {
+      {"credit under e-mail",
+       {240, 600, 3495, 495},
+       {{120, 1080, 3735, 375}, {360, 120, 3255, 375}},
+       {240, 600, 3495, 480}},
+      {"a box over the top", {0, 100, 100, 100}, {{-10, 50, 200, 60}}, {0, 110, 100, 90}},
+      {"a box at the right", {0, 0, 100, 100}, {{80, 10, 50, 20}}, {0, 0, 80, 100}},
+      {"a box at the left", {0, 0, 100, 100}, {{-50, -10, 60, 200}}, {10, 0, 90, 100}},
+      {"touching only", {0, 0, 100, 100}, {{0, 100, 100, 10}, {100, 0, 10, 100}}, {0, 0, 100, 100}},
+      {"covering it all", {0, 0, 100, 100}, {{-10, -10, 200, 200}}, {0, 0, 100, 100}},
+  };
+  for (const Case& c : cases) {
+    const tk::Rect got = tk::OwnArea(c.box, c.others);
+    EXPECT_EQ(std::tie(got.left, got.top, got.width, got.height),
+              std::tie(c.want.left, c.want.top, c.want.width, c.want.height))
+        << c.name;
+  }
+}
+
+// Pictures grow with the screen as the boxes do: pixel for pixel at 96 DPI,
+// whole factors repeat pixels, other ratios blend them.
+TEST(Geometry, PicturesScaleWithTheDpi) {
+  struct Case {
+    int dpi, width, height;
+    bool smooth;
+  };
+  for (const Case& c : {Case{96, 220, 28, false}, Case{120, 275, 35, true},
+                        Case{144, 330, 42, true}, Case{192, 440, 56, false}}) {
+    const tk::PictureScale got = tk::ScalePicture(220, 28, c.dpi);
+    EXPECT_EQ(std::tie(got.width, got.height, got.smooth), std::tie(c.width, c.height, c.smooth))
+        << c.dpi << " DPI";
+  }
 }
 
 // The caption-fit rule both backends measure for, in pixels: a label at 10

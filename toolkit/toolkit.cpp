@@ -149,6 +149,56 @@ CaptionWidths FitCaption(int left, int designWidth, int needed, int designClient
   return {label, std::max(clientWidth, left + label + margin)};
 }
 
+Color PictureGround(const Color& box, const Color& window,
+                    const std::function<Color(int systemIndex)>& system) {
+  if (box.kind != Color::Kind::System) return box;
+  const Color scheme = system(box.systemIndex);
+  if (window.kind == Color::Kind::System) return scheme;
+  // Within a display's rounding (16-bit colour keeps 5 or 6 bits a channel)
+  // the two read as one.
+  constexpr int kSeen = 8;
+  const auto apart = [](std::uint8_t a, std::uint8_t b) { return std::abs(a - b) >= kSeen; };
+  const bool visible = apart(scheme.red, window.red) || apart(scheme.green, window.green) ||
+                       apart(scheme.blue, window.blue);
+  return visible ? window : scheme;
+}
+
+// ---- Geometry ----------------------------------------------------------------
+
+Rect OwnArea(const Rect& box, std::span<const Rect> others) {
+  int left = box.left, top = box.top, right = box.left + box.width, bottom = box.top + box.height;
+  for (const Rect& other : others) {
+    const int oLeft = other.left, oTop = other.top, oRight = other.left + other.width,
+              oBottom = other.top + other.height;
+    if (oRight <= left || oLeft >= right || oBottom <= top || oTop >= bottom) continue;
+    // Each side the other box reaches over from outside, and what moving it
+    // in past the other box would cost.
+    struct Move {
+      int* side;
+      int to;
+      int lost;
+    };
+    std::vector<Move> moves;
+    const int w = right - left, h = bottom - top;
+    if (oTop > top) moves.push_back({&bottom, oTop, (bottom - oTop) * w});
+    if (oBottom < bottom) moves.push_back({&top, oBottom, (oBottom - top) * w});
+    if (oLeft > left) moves.push_back({&right, oLeft, (right - oLeft) * h});
+    if (oRight < right) moves.push_back({&left, oRight, (oRight - left) * h});
+    if (moves.empty()) continue;  // it covers the whole box
+    const Move& least = *std::min_element(
+        moves.begin(), moves.end(), [](const Move& a, const Move& b) { return a.lost < b.lost; });
+    *least.side = least.to;
+  }
+  return {left, top, right - left, bottom - top};
+}
+
+PictureScale ScalePicture(int width, int height, int dpi) {
+  const auto scaled = [dpi](int pixels) {
+    return static_cast<int>((static_cast<long long>(pixels) * dpi + 48) / 96);
+  };
+  return {scaled(width), scaled(height), dpi % 96 != 0};
+}
+
 // ---- Control ---------------------------------------------------------------
 
 Control::Control(Form& owner) : owner_(owner) { owner.controls_.push_back(this); }
@@ -217,6 +267,20 @@ void Timer::SetInterval(int milliseconds) {
 void Timer::Tick() { Fire(tick_); }
 
 PictureBox::PictureBox(Form& owner, Design design) : Control(owner), design_(design) {}
+Rect PictureBox::FocusArea() const {
+  std::vector<Rect> others;
+  for (const Control* control : owner().controls()) {
+    if (control == this) continue;
+    if (const auto* picture = dynamic_cast<const PictureBox*>(control)) {
+      others.push_back(picture->design().rect);
+    } else if (const auto* label = dynamic_cast<const Label*>(control)) {
+      others.push_back(label->design().rect);
+    } else if (const auto* button = dynamic_cast<const CommandButton*>(control)) {
+      others.push_back(button->design().rect);
+    }
+  }
+  return OwnArea(design_.rect, others);
+}
 
 Line::Line(Form& owner, Design design) : Control(owner), design_(design) {}
 

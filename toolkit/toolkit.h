@@ -91,6 +91,15 @@ struct TextColors {
 TextColors ReadableColors(const Color& fore, const Color& back,
                           const std::function<Color(int systemIndex)>& system);
 
+// The ground a picture box is filled with: its design colour, with a system
+// colour resolved by `system`. A design that puts a box of the scheme's
+// window colour on a window of a fixed colour was made where the two are
+// the same (white): where the user's scheme makes them differ visibly, the
+// box takes its window's colour, so that the picture shows as designed and
+// not on a bar or square of the scheme's colour.
+Color PictureGround(const Color& box, const Color& window,
+                    const std::function<Color(int systemIndex)>& system);
+
 // A caption wider than its label is not clipped: the label grows to the
 // right, and its window with it where the label would stick out, keeping the
 // design's margin on the right; the window never narrows. A caption that
@@ -126,6 +135,22 @@ using Picture = std::span<const unsigned char>;
 struct Rect {
   int left = 0, top = 0, width = 0, height = 0;
 };
+
+// The part of `box` that none of `others` covers, for a mark that has to
+// stay whole (a focus mark): each box that overlaps it pushes in the one
+// side that loses the least. Boxes that cover all of it, or none, change
+// nothing.
+Rect OwnArea(const Rect& box, std::span<const Rect> others);
+
+// The size a picture of `width` x `height` pixels is drawn at on a screen of
+// `dpi` dots per inch, growing as the design's boxes do (96 is pixel for
+// pixel), and whether it takes a smooth filter: a whole factor repeats
+// pixels, any other ratio blends them.
+struct PictureScale {
+  int width, height;
+  bool smooth;
+};
+PictureScale ScalePicture(int width, int height, int dpi);
 
 class Form;
 namespace backend {
@@ -267,6 +292,9 @@ class PictureBox final : public Control {
   };
   PictureBox(Form& owner, Design design);
   const Design& design() const { return design_; }
+  // Where its focus mark goes: the box's own area among the boxes of its
+  // window's other controls (twips, like the design).
+  Rect FocusArea() const;
 
  private:
   std::unique_ptr<backend::ControlPeer> CreatePeer(backend::WindowPeer& window) override;

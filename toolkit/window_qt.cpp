@@ -177,6 +177,12 @@ class LabelPeer final : public WidgetPeer<QLabel> {
     FitCaption(widget_, designWidth_);
     return 0;
   }
+  // A caption changed while hidden is fitted when it shows.
+  int SetVisible(bool visible) override {
+    widget_->setVisible(visible);
+    FitCaption(widget_, designWidth_);
+    return 0;
+  }
   int SetToolTip(std::string_view text) override {
     widget_->setToolTip(ToQt(text));
     return 0;
@@ -218,13 +224,23 @@ class TimerPeer final : public ControlPeer {
 
 class InertPeer final : public ControlPeer {};
 
-// A picture box: its picture unscaled from the top-left, clipped to the box.
+// A picture box: its picture unscaled from the top-left, clipped to the box,
+// on its ground (see PictureGround).
 class PictureWidget final : public QWidget {
  public:
-  PictureWidget(QWidget* parent, const PictureBox::Design& design)
-      : QWidget(parent), image_(LoadPicture(design.picture)), back_(ToQt(design.backColor)) {
+  PictureWidget(QWidget* parent, const PictureBox& picture, const Color& windowBack)
+      : QWidget(parent),
+        image_(LoadPicture(picture.design().picture)),
+        back_(ToQt(PictureGround(picture.design().backColor, windowBack, SystemRgb))) {
+    const PictureBox::Design& d = picture.design();
     setFocusPolicy(Qt::StrongFocus);
-    setAccessibleName(ToQt(design.description));
+    setAccessibleName(ToQt(d.description));
+    // The focus mark keeps to the box's own area, where no neighbour paints.
+    const Rect own = picture.FocusArea();
+    focusArea_ = QRect(QPoint(LogicalPixels(own.left) - LogicalPixels(d.rect.left),
+                              LogicalPixels(own.top) - LogicalPixels(d.rect.top)),
+                       QPoint(LogicalPixels(own.left + own.width) - LogicalPixels(d.rect.left) - 1,
+                              LogicalPixels(own.top + own.height) - LogicalPixels(d.rect.top) - 1));
   }
   const QImage& image() const { return image_; }
 
@@ -238,6 +254,7 @@ class PictureWidget final : public QWidget {
     if (hasFocus()) {
       QStyleOptionFocusRect focus;
       focus.initFrom(this);
+      focus.rect = focusArea_;
       focus.backgroundColor = back_;
       style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
     }
@@ -246,6 +263,7 @@ class PictureWidget final : public QWidget {
  private:
   QImage image_;
   QColor back_;
+  QRect focusArea_;
 };
 
 // Screen readers: our windows are ordinary windows, whatever their frame, and
@@ -388,8 +406,11 @@ QAccessibleInterface* AccessibleFor(const QString&, QObject* object) {
   return nullptr;
 }
 
-// The label's width and its window's for its caption (tk::FitCaption).
+// The label's width and its window's for its caption (tk::FitCaption). A
+// hidden label is never seen and asks for nothing: no window changes size on
+// its own (the notice's hidden count runs on below 0).
 void FitCaption(QLabel* label, int designWidth) {
+  if (label->isHidden()) return;
   const QFontMetricsF metrics(label->font());
   const QString text = label->text();
   const QStringList pieces =
@@ -504,7 +525,7 @@ class WindowPeerQt final : public WindowPeer {
 
   std::unique_ptr<ControlPeer> CreatePicture(PictureBox& picture) override {
     const PictureBox::Design& d = picture.design();
-    auto* widget = new PictureWidget(widget_, d);
+    auto* widget = new PictureWidget(widget_, picture, form_.design().backColor);
     widget->setObjectName(ObjectName(picture));
     widget->setGeometry(ToLogicalPixels(d.rect));
     widget_->AddFocusable(d.tabIndex, widget);

@@ -113,25 +113,76 @@ HICON ProgramIcon(int size) {
   return icon ? icon : IconFromIco(identity::IconIco(), size, 32);
 }
 
-// A picture box: the BMP or the 32x32 16-colour icon image, unscaled from
-// the top-left, clipped by the child window.
+// A picture box: the BMP, or the icon from its 16-colour image of the
+// system's icon size (else its 32x32 one, grown to that size), from the
+// top-left, clipped by the child window. Pictures grow with the DPI as the
+// boxes do (see ScalePicture).
 struct PictureState {
   Picture bmp{};
   HICON icon = nullptr;
+  int iconImage = 32;  // the size of the icon's own image
+  int iconSize = 32;   // the size it is drawn at
   HBRUSH back = nullptr;
+  RECT focus{};  // where the focus mark goes: the box's own area
   ~PictureState() {
     if (icon) DestroyIcon(icon);
     if (back) DeleteObject(back);
   }
 };
 
+// Stretches with `draw` (a StretchBlt or StretchDIBits into `dc`): pixels
+// repeated for a whole factor, blended for any other.
+template <class Draw>
+void Stretched(HDC dc, bool smooth, Draw draw) {
+  const int mode = SetStretchBltMode(dc, smooth ? HALFTONE : COLORONCOLOR);
+  POINT origin{};
+  SetBrushOrgEx(dc, 0, 0, &origin);  // HALFTONE wants it set after the mode
+  draw();
+  SetBrushOrgEx(dc, origin.x, origin.y, nullptr);
+  SetStretchBltMode(dc, mode);
+}
+
 void PaintBmp(HDC dc, Picture bmp) {
   const std::optional<bitmaps::Bmp> read = bitmaps::ReadBmp(bmp);
   if (!read) return;
-  const auto height = static_cast<DWORD>(read->height);
-  SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(read->width), height, 0, 0, 0, height,
-                    read->bits.data(), reinterpret_cast<const BITMAPINFO*>(read->info.data()),
-                    DIB_RGB_COLORS);
+  const int width = read->width, height = read->height;
+  const auto* info = reinterpret_cast<const BITMAPINFO*>(read->info.data());
+  const PictureScale scale = ScalePicture(width, height, session.dpi);
+  if (scale.width == width && scale.height == height) {
+    SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(width), static_cast<DWORD>(height), 0, 0, 0,
+                      static_cast<UINT>(height), read->bits.data(), info, DIB_RGB_COLORS);
+    return;
+  }
+  Stretched(dc, scale.smooth, [&] {
+    StretchDIBits(dc, 0, 0, scale.width, scale.height, 0, 0, width, height, read->bits.data(), info,
+                  DIB_RGB_COLORS, SRCCOPY);
+  });
+}
+
+void PaintIcon(HDC dc, const PictureState& state) {
+  if (state.iconImage == state.iconSize) {
+    DrawIconEx(dc, 0, 0, state.icon, state.iconSize, state.iconSize, 0, nullptr, DI_NORMAL);
+    return;
+  }
+  // Drawn on the box's ground at its own size, then grown as a picture.
+  const int image = state.iconImage;
+  HDC memory = CreateCompatibleDC(dc);
+  HBITMAP bitmap = CreateCompatibleBitmap(dc, image, image);
+  if (!memory || !bitmap) {
+    if (bitmap) DeleteObject(bitmap);
+    if (memory) DeleteDC(memory);
+    return;
+  }
+  const HGDIOBJ old = SelectObject(memory, bitmap);
+  const RECT all{0, 0, image, image};
+  FillRect(memory, &all, state.back);
+  DrawIconEx(memory, 0, 0, state.icon, image, image, 0, nullptr, DI_NORMAL);
+  Stretched(dc, state.iconSize % image != 0, [&] {
+    StretchBlt(dc, 0, 0, state.iconSize, state.iconSize, memory, 0, 0, image, image, SRCCOPY);
+  });
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
 }
 
 void PaintPicture(HWND hwnd, HDC dc, const PictureState& state) {
@@ -139,13 +190,13 @@ void PaintPicture(HWND hwnd, HDC dc, const PictureState& state) {
   GetClientRect(hwnd, &client);
   FillRect(dc, &client, state.back);
   if (state.icon) {
-    DrawIconEx(dc, 0, 0, state.icon, 32, 32, 0, nullptr, DI_NORMAL);
+    PaintIcon(dc, state);
   } else {
     PaintBmp(dc, state.bmp);
   }
   // The focus mark of the native controls, where the window shows them.
   if (GetFocus() == hwnd && !(SendMessageW(hwnd, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS)) {
-    DrawFocusRect(dc, &client);
+    DrawFocusRect(dc, &state.focus);
   }
 }
 
@@ -436,8 +487,11 @@ void Reap() {
   }
 }
 
-// The label's width and its window's for its caption (tk::FitCaption).
+// The label's width and its window's for its caption (tk::FitCaption). A
+// hidden label is never seen and asks for nothing: no window changes size on
+// its own (the notice's hidden count runs on below 0).
 void FitCaption(HWND label, int designWidth) {
+  if (!(GetWindowLongW(label, GWL_STYLE) & WS_VISIBLE)) return;
   const int length = GetWindowTextLengthW(label);
   std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
   GetWindowTextW(label, text.data(), length + 1);
@@ -504,6 +558,8 @@ class LabelPeer final : public ControlPeer {
   }
   int SetVisible(bool visible) override {
     ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE);
+    // A caption changed while hidden is fitted when it shows.
+    FitCaption(hwnd_, designWidth_);
     return 0;
   }
   // Windows drive letters need no explanation: no tooltips here.
@@ -640,11 +696,26 @@ class WindowPeerWin32 final : public WindowPeer {
   std::unique_ptr<ControlPeer> CreatePicture(PictureBox& picture) override {
     const PictureBox::Design& d = picture.design();
     auto data = std::make_unique<PictureState>();
-    if (bitmaps::IsIco(d.picture))
-      data->icon = IconFromIco(d.picture, 32, 4);
-    else
+    if (bitmaps::IsIco(d.picture)) {
+      // The system's icon size for the DPI, from the icon's own image of
+      // that size where it has one.
+      data->iconSize = GetSystemMetrics(SM_CXICON);
+      data->icon = IconFromIco(d.picture, data->iconSize, 4);
+      data->iconImage = data->iconSize;
+      if (!data->icon) {
+        data->icon = IconFromIco(d.picture, 32, 4);
+        data->iconImage = 32;
+      }
+    } else {
       data->bmp = d.picture;
-    data->back = CreateSolidBrush(ToColorRef(d.backColor));
+    }
+    const Color ground = PictureGround(d.backColor, state_->form->design().backColor, SystemRgb);
+    data->back = CreateSolidBrush(ToColorRef(ground));
+    const Rect own = picture.FocusArea();
+    data->focus = {DevicePixels(own.left) - DevicePixels(d.rect.left),
+                   DevicePixels(own.top) - DevicePixels(d.rect.top),
+                   DevicePixels(own.left + own.width) - DevicePixels(d.rect.left),
+                   DevicePixels(own.top + own.height) - DevicePixels(d.rect.top)};
     const DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | (d.border ? WS_BORDER : 0);
     // The window's text names the picture for screen readers.
     const HWND hwnd = Child(kPictureClass, d.description, style, d.rect, d.tabIndex, data.get());

@@ -20,13 +20,14 @@ def check(ok, what):
 
 
 class Desktop:
-    def __init__(self, build):
+    def __init__(self, build, loader="wine"):
         self.build = build
+        self.loader = loader
 
     def windows(self, title):
         """[(class, text, visible, rect, [children])] of the top-level windows
         whose title contains `title` (see wintext_win32.cpp)."""
-        out = subprocess.run(["timeout", "30", "wine", f"{self.build}/tests/wintext.exe", title],
+        out = subprocess.run(["timeout", "30", self.loader, f"{self.build}/tests/wintext.exe", title],
                              capture_output=True, text=True, errors="replace").stdout
         result = []
         for line in out.replace("\r", "").splitlines():
