@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -15,11 +16,19 @@ inline constexpr RegistryKey kHkeyLocalMachine = 0x80000002;
 // The Windows status codes and value types the launcher and the stand-in use.
 inline constexpr std::int32_t kErrorSuccess = 0;
 inline constexpr std::int32_t kErrorFileNotFound = 2;
+inline constexpr std::int32_t kErrorAccessDenied = 5;
 inline constexpr std::int32_t kErrorInvalidHandle = 6;
 inline constexpr std::int32_t kErrorMoreData = 234;
 inline constexpr std::uint32_t kRegSz = 1;
 inline constexpr std::uint32_t kRegExpandSz = 2;
 inline constexpr std::uint32_t kRegDword = 4;
+
+// Access rights of an open: KEY_READ (query, enumerate, notify and read
+// control) is all a reader needs; a standard user's filtered token is refused
+// any write right on HKEY_LOCAL_MACHINE. KEY_WOW64_64KEY picks the 64-bit view.
+inline constexpr std::uint32_t kKeyRead = 0x20019;
+inline constexpr std::uint32_t kKeyWow64_64Key = 0x0100;
+inline constexpr std::uint32_t kKeyWow64_32Key = 0x0200;
 
 class Registry {
  public:
@@ -34,8 +43,15 @@ class Registry {
   virtual std::int32_t RegCloseKey(RegistryKey hKey) = 0;
 };
 
-// advapi32 on Windows; on Linux a read-only stand-in.
+// advapi32 on Windows (through BothViews); on Linux a read-only stand-in
+// that refuses any open asking for more than read rights.
 Registry& PlatformRegistry();
+
+// For a 32-bit program on 64-bit Windows, which sees only the registry's
+// 32-bit view: a key or value missing there is looked up again in the 64-bit
+// view, with the same rights. Elsewhere the second look finds what the first
+// did. Built on Windows only.
+std::unique_ptr<Registry> BothViews(Registry& raw);
 
 // Text data that RegQueryValueExA returned, which is in the system's ANSI
 // code page, as the program's own UTF-8 text. On Linux the stand-in's data

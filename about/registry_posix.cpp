@@ -190,10 +190,14 @@ std::optional<std::string> FindTool() {
 
 class StandInRegistry final : public Registry {
  public:
-  std::int32_t RegOpenKeyExA(RegistryKey hKey, const char* lpSubKey, std::uint32_t, std::uint32_t,
-                             RegistryKey& phkResult) override {
+  std::int32_t RegOpenKeyExA(RegistryKey hKey, const char* lpSubKey, std::uint32_t,
+                             std::uint32_t samDesired, RegistryKey& phkResult) override {
     if (hKey != kHkeyLocalMachine || lpSubKey == nullptr || !SameName(lpSubKey, kToolKey)) {
       return kErrorFileNotFound;
+    }
+    // As Windows answers a standard user who asks for more than reading.
+    if ((samDesired & ~(kKeyRead | kKeyWow64_64Key | kKeyWow64_32Key)) != 0) {
+      return kErrorAccessDenied;
     }
     const std::lock_guard lock(mutex_);
     phkResult = nextHandle_++;

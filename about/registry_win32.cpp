@@ -1,7 +1,11 @@
 // The registry on Windows: advapi32's RegOpenKeyExA, RegQueryValueExA and
-// RegCloseKey, each bound by name on its first call.
+// RegCloseKey, each bound by name on its first call, asked in the program's
+// own view of the registry and then in the 64-bit one.
 #include <windows.h>
 
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -70,11 +74,85 @@ class Advapi32Registry final : public Registry {
   win32::Bound<LONG(WINAPI*)(HKEY)> close_{"advapi32", "RegCloseKey"};
 };
 
+// What an open in the program's own view asked for, to ask the 64-bit view
+// the same when a value is missing.
+struct OwnViewOpen {
+  RegistryKey root;
+  std::string key;
+  std::uint32_t options, access;
+};
+
+class BothViewsRegistry final : public Registry {
+ public:
+  explicit BothViewsRegistry(Registry& raw) : raw_(raw) {}
+
+  std::int32_t RegOpenKeyExA(RegistryKey hKey, const char* lpSubKey, std::uint32_t ulOptions,
+                             std::uint32_t samDesired, RegistryKey& phkResult) override {
+    std::int32_t status = raw_.RegOpenKeyExA(hKey, lpSubKey, ulOptions, samDesired, phkResult);
+    if (status == kErrorFileNotFound && !NamesAView(samDesired)) {
+      return raw_.RegOpenKeyExA(hKey, lpSubKey, ulOptions, samDesired | kKeyWow64_64Key, phkResult);
+    }
+    if (status == kErrorSuccess && !NamesAView(samDesired) && lpSubKey != nullptr) {
+      const std::lock_guard lock(mutex_);
+      ownView_[phkResult] = {hKey, lpSubKey, ulOptions, samDesired};
+    }
+    return status;
+  }
+
+  std::int32_t RegQueryValueExA(RegistryKey hKey, const char* lpValueName,
+                                std::uint32_t* lpReserved, std::uint32_t& lpType,
+                                unsigned char* lpData, std::uint32_t& lpcbData) override {
+    const std::uint32_t type = lpType, size = lpcbData;
+    const std::int32_t status =
+        raw_.RegQueryValueExA(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
+    if (status != kErrorFileNotFound) return status;
+    std::optional<OwnViewOpen> open;
+    {
+      const std::lock_guard lock(mutex_);
+      if (const auto found = ownView_.find(hKey); found != ownView_.end()) open = found->second;
+    }
+    if (!open) return status;
+    RegistryKey other = 0;
+    if (raw_.RegOpenKeyExA(open->root, open->key.c_str(), open->options,
+                           open->access | kKeyWow64_64Key, other) != kErrorSuccess) {
+      return status;
+    }
+    lpType = type;
+    lpcbData = size;
+    const std::int32_t otherStatus =
+        raw_.RegQueryValueExA(other, lpValueName, lpReserved, lpType, lpData, lpcbData);
+    raw_.RegCloseKey(other);
+    return otherStatus;
+  }
+
+  std::int32_t RegCloseKey(RegistryKey hKey) override {
+    {
+      const std::lock_guard lock(mutex_);
+      ownView_.erase(hKey);
+    }
+    return raw_.RegCloseKey(hKey);
+  }
+
+ private:
+  static bool NamesAView(std::uint32_t access) {
+    return (access & (kKeyWow64_64Key | kKeyWow64_32Key)) != 0;
+  }
+
+  Registry& raw_;
+  std::mutex mutex_;
+  std::map<RegistryKey, OwnViewOpen> ownView_;
+};
+
 }  // namespace
 
+std::unique_ptr<Registry> BothViews(Registry& raw) {
+  return std::make_unique<BothViewsRegistry>(raw);
+}
+
 Registry& PlatformRegistry() {
-  static Advapi32Registry registry;
-  return registry;
+  static Advapi32Registry advapi32;
+  static const std::unique_ptr<Registry> registry = BothViews(advapi32);
+  return *registry;
 }
 
 std::string FromAnsiCodePage(std::string_view data) {

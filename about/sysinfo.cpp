@@ -14,7 +14,9 @@
 
 namespace {
 
-constexpr std::uint32_t kKeyAccess = 0x2003F;  // read, query, set, create, enumerate, notify, link
+// Read rights only: with write rights asked, a standard user's token is
+// refused the HKEY_LOCAL_MACHINE keys and the installed tool goes unfound.
+constexpr std::uint32_t kKeyAccess = about::kKeyRead;
 constexpr std::size_t kValueBufferSize = 1024;
 constexpr std::string_view kUnavailable = "System Information Is Unavailable At This Time";
 constexpr std::string_view kToolFile = "\\MSINFO32.EXE";
@@ -111,10 +113,15 @@ bool frmAbout::GetKeyValue(const about::RegistryKey& KeyRoot, const std::string&
   if (buffer[kept - 1] == 0) --kept;
 
   switch (type) {
-    case about::kRegSz:
-      // The A function hands the text over in the ANSI code page.
-      KeyVal = about::FromAnsiCodePage({reinterpret_cast<const char*>(buffer.data()), kept});
+    case about::kRegSz: {
+      // The A function hands the text over in the ANSI code page. The text
+      // ends at its first NUL, as every reader of a C string takes it: the
+      // bytes after one would end up inside the tool's command line.
+      std::string_view text(reinterpret_cast<const char*>(buffer.data()), kept);
+      text = text.substr(0, text.find('\0'));
+      KeyVal = about::FromAnsiCodePage(text);
       break;
+    }
     case about::kRegDword: {
       constexpr char kDigits[] = "0123456789ABCDEF";
       for (std::size_t i = kept; i-- > 0;) {

@@ -24,9 +24,12 @@ if [[ "${1:-}" == test ]]; then
   packages+=(lintian appstream-compose x11-utils)
   # FUSE volumes that hang on purpose, for the stuck-volume tests.
   packages+=(python3-fusepy)
-  # The Windows builds and their tests under Wine (64-bit Wine only).
-  packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest wine wine64 xdotool
-             imagemagick python3-pefile)
+  # The Windows builds and their tests under Wine: the shipped program is
+  # 32-bit, so the 32-bit loader (wine32, from the i386 architecture) runs
+  # it; wine64 runs the x86_64 build's unit tests. fonts-wine holds Wine's
+  # MS Sans Serif, the design's default face.
+  packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest wine wine32:i386
+             wine64 fonts-wine xdotool imagemagick python3-pefile)
 fi
 
 missing=()
@@ -38,5 +41,10 @@ done
 echo "Installing: ${missing[*]}"
 sudo=()
 [[ $(id -u) -eq 0 ]] || sudo=(sudo)
+# An :i386 package needs the i386 architecture, added once.
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
+  ! { dpkg --print-architecture; dpkg --print-foreign-architectures; } | grep -qx i386; then
+  "${sudo[@]}" dpkg --add-architecture i386
+fi
 "${sudo[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,27 +1,28 @@
 #!/usr/bin/env bash
 # Builds the two Windows targets (presets win32 and win64) and runs the
-# Windows tests of the x86_64 build under Wine, with Xvfb for the windows.
-# Skips (exit 0) with a reason where the cross compilers or Wine are missing.
+# Windows tests under Wine: the shipped 32-bit program (i686) and its tests
+# under the 32-bit loader in a 32-bit prefix, the x86_64 unit tests under the
+# 64-bit loader in a prefix of their own, the windows on Xvfb.
 #
-# Every wine call is bounded by a timeout; the prefix lives in build/ and the
-# wineserver is killed at the end. As root, the script re-runs itself in a
-# private mount namespace so it can mount tmpfs volumes of known size
+# Wine's loaders are called by their own paths, never through the `wine`
+# wrapper, whose choice of loader depends on the Wine packages installed.
+# Every call is bounded by a timeout; the prefixes live in build/ and their
+# wineservers are stopped at the end. As root, the script re-runs itself in
+# a private mount namespace so it can mount tmpfs volumes of known size
 # (among them one of 17 TiB) behind drive letters of the prefix.
-set -euo pipefail
+#
+# The run is a list of named steps (at the bottom). A step is a function
+# that returns 0 when it passed; inside it, `failed WHY` counts a failure
+# and goes on, `skipped WHY; return` gives up for want of a tool or an
+# earlier step. Add a step with `step NAME FUNCTION [ARGS]`. The run ends
+# with one table (step, pass/fail/skipped, why) and fails when any step
+# failed, whatever was skipped after it. Screenshots go to
+# build/win32/screenshots, GoogleTest logs to build/wine-logs.
+set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 say() { echo "wine-tests: [$(date +%T)] $*"; }
-skip() {
-  say "SKIPPED: $*"
-  exit 0
-}
-
-for tool in i686-w64-mingw32-g++-posix x86_64-w64-mingw32-g++-posix i686-w64-mingw32-windres \
-  wine wineserver wineboot timeout; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/deps.sh test installs it)"
-done
-[[ -f /usr/src/googletest/CMakeLists.txt ]] || skip "no googletest sources in /usr/src/googletest"
 
 # A private mount namespace (root only) for the tmpfs volumes; Wine and its
 # server run inside it, so they see the mounts.
@@ -32,231 +33,419 @@ if [[ -z "${TAMBERLODE_WINE_NAMESPACE:-}" ]]; then
   fi
 fi
 
-win64=$root/build/win64
 win32=$root/build/win32
-failures=0
-fail() {
-  say "FAILED: $*"
-  failures=$((failures + 1))
-}
+win64=$root/build/win64
+shots=$win32/screenshots
+wine32=/usr/lib/wine/wine
+wine64=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+prefix32=$root/build/wineprefix32
+prefix64=$root/build/wineprefix64
 
-# A target that does not build fails the run, but the others still build
-# and their tests still run.
-for preset in win32 win64; do
-  say "building preset $preset"
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j2 -- -k 0 || fail "the $preset build"
-done
-
-export WINEPREFIX=$root/build/wineprefix
 export WINEDEBUG=-all
 # No Mono/Gecko prompts, no menu entries, no crash debugger waiting for input.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
-export WINEARCH=win64
+# The 32-bit prefix is the one the windows use; the Python checks take the
+# loader from here.
+export WINEPREFIX=$prefix32 WINEARCH=win32 TAMBERLODE_WINE=$wine32
+
+# ---- The step runner --------------------------------------------------------
+failures=0
+table=()
+why=""
+step_failed=0
+failed() {
+  say "FAILED: $*"
+  why+="${why:+; }$*"
+  step_failed=1
+}
+skipped() {
+  say "SKIPPED: $*"
+  why+="${why:+; }$*"
+  return 77
+}
+step() {
+  local name=$1 status=pass rc
+  shift
+  why=""
+  step_failed=0
+  # WINE_STEPS="prefix display window-tests" runs only those (while working
+  # on one step; the builds then stay as they are).
+  if [[ -n "${WINE_STEPS:-}" && " $WINE_STEPS " != *" $name "* ]]; then
+    table+=("$name|skipped|not in WINE_STEPS")
+    return
+  fi
+  say "---- $name"
+  "$@"
+  rc=$?
+  if [[ $step_failed -ne 0 || ($rc -ne 0 && $rc -ne 77) ]]; then
+    status=fail
+    [[ -n "$why" ]] || why="status $rc"
+    failures=$((failures + 1))
+  elif [[ $rc -eq 77 ]]; then
+    status=skipped
+  fi
+  table+=("$name|$status|$why")
+}
+
+# ---- Wine -------------------------------------------------------------------
+# run32 CMD...: one program in the 32-bit prefix, bounded in time.
+run32() { timeout "${WINE_TIMEOUT:-120}" "$wine32" "$@"; }
+server_stop() { WINEPREFIX=${1:-$WINEPREFIX} timeout 20 "$wineserver" -k >/dev/null 2>&1 || true; }
+# A fresh server and desktop, kept up between programs.
+server_restart() {
+  server_stop
+  timeout 20 "$wineserver" -w >/dev/null 2>&1 || true
+  timeout 20 "$wineserver" -p 300 >/dev/null 2>&1 || true
+  WINE_TIMEOUT=60 run32 "$win32/tests/wintext.exe" "" >/dev/null 2>&1 || true
+}
+reg() { WINE_TIMEOUT=60 run32 reg "$@" >/dev/null 2>&1; }
+# Wine keeps each prefix's server socket in a /tmp/wine-XXXXXX folder of
+# its own, named after the prefix's device and inode; with the server down,
+# that folder goes too. drop_server_dir PREFIX
+drop_server_dir() {
+  local dir=$1 name found
+  [[ -d "$dir" ]] || return 0
+  WINEPREFIX=$dir timeout 20 "$wineserver" -k >/dev/null 2>&1 || true
+  WINEPREFIX=$dir timeout 20 "$wineserver" -w >/dev/null 2>&1 || true
+  name=$(stat -c '%d %i' "$dir" | awk '{printf "server-%x-%x", $1, $2}')
+  for found in "${TMPDIR:-/tmp}"/wine-*/"$name"; do
+    [[ -d "$found" ]] || continue
+    rm -rf "$found"
+    rmdir "$(dirname "$found")" 2>/dev/null || true
+  done
+}
 
 xvfb_pid=""
 mounts=()
+volume_root=""
 cleanup() {
-  timeout 20 wineserver -k >/dev/null 2>&1 || true
+  drop_server_dir "$prefix32"
+  drop_server_dir "$prefix64"
   [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
   for m in "${mounts[@]}"; do umount "$m" 2>/dev/null || true; done
-  rm -f "$WINEPREFIX"/dosdevices/[abdefghi]: 2>/dev/null || true
+  [[ -n "$volume_root" ]] && rm -rf "$volume_root"
+  rm -f "$prefix32"/dosdevices/[abdefghi]: 2>/dev/null || true
 }
 trap cleanup EXIT
 
-# A stale server of this prefix (outside the namespace) would see none of
-# the mounts.
-timeout 20 wineserver -k >/dev/null 2>&1 || true
-if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
-  say "initialising the Wine prefix $WINEPREFIX"
-  mkdir -p "$WINEPREFIX"
-  timeout 180 wineboot -i >/dev/null 2>&1 || skip "wineboot -i failed or timed out"
-fi
-
-# wine CMD...: one Windows program, bounded in time.
-wine_run() { timeout "${WINE_TIMEOUT:-120}" wine "$@"; }
-
+# Runs one GoogleTest executable; its log goes to build/wine-logs/.
+gtest_runs=0
+# run_gtest LOADER EXE [ARGS]
 run_gtest() {
-  local exe=$1
-  shift
+  local loader=$1 exe=$2
+  shift 2
   local name log
   name=$(basename "$exe" .exe)
-  log=$root/build/wine-$name.log
+  gtest_runs=$((gtest_runs + 1))
+  log=$root/build/wine-logs/$gtest_runs-$name.log
+  mkdir -p "$root/build/wine-logs"
   if [[ ! -f "$exe" ]]; then
-    fail "$name was not built"
+    failed "$name was not built"
     return
   fi
-  say "running $name under Wine"
-  wine_run "$exe" --gtest_color=no "$@" 2>&1 | tr -d '\r' >"$log" || true
+  say "running $name under $loader"
+  timeout "${WINE_TIMEOUT:-300}" "$loader" "$exe" --gtest_color=no "$@" 2>&1 | tr -d '\r' >"$log"
   # Why each skipped case was skipped, then the summary.
-  grep -A1 ': Skipped$' "$log" | grep -v -e '^--$' -e ': Skipped$' | sed 's/^/  skipped: /' || true
-  grep -E '^\[  (PASSED|FAILED|SKIPPED)  \]' "$log" | sed 's/^/  /' || true
+  grep -A1 ': Skipped$' "$log" | grep -v -e '^--$' -e ': Skipped$' | sed 's/^/  skipped: /'
+  grep -E '^\[  (PASSED|FAILED|SKIPPED)  \]' "$log" | sed 's/^/  /'
   if ! grep -q '^\[  PASSED  \]' "$log" || grep -q '^\[  FAILED  \]' "$log"; then
     tail -40 "$log"
-    fail "$name (full log: $log)"
+    failed "$name (log: $log)"
   fi
 }
 
-# ---- Unit tests built for x86_64 Windows -----------------------------------
-run_gtest "$win64/tests/core_tests.exe"
-# The configured .rc names the icon by its build-host path, which is not an
-# absolute Windows path: that one case belongs to the Linux run.
-say "artwork_tests: VersionResource.NamesTheCommittedIcon left to the Linux run (host path in the .rc)"
-run_gtest "$win64/tests/artwork_tests.exe" --gtest_filter=-VersionResource.NamesTheCommittedIcon
+# A prefix that starts a program: one that cannot run `cmd /c exit` (made by
+# another Wine, for another architecture, or broken) is made again.
+# make_prefix DIR ARCH LOADER
+make_prefix() {
+  local dir=$1 arch=$2 loader=$3
+  if [[ -f "$dir/system.reg" ]] &&
+    WINEPREFIX=$dir WINEARCH=$arch timeout 60 "$loader" cmd /c exit >/dev/null 2>&1; then
+    return 0
+  fi
+  if [[ -e "$dir" ]]; then
+    say "the prefix $dir cannot start a program: making it again"
+    drop_server_dir "$dir"
+    rm -rf "$dir"
+  fi
+  say "initialising the $arch prefix $dir"
+  mkdir -p "$dir"
+  WINEPREFIX=$dir WINEARCH=$arch timeout 300 "$loader" wineboot -i >/dev/null 2>&1 &&
+    WINEPREFIX=$dir WINEARCH=$arch timeout 60 "$loader" cmd /c exit >/dev/null 2>&1
+}
 
-# ---- The i686 program, checked from the file --------------------------------
-if /usr/bin/python3 -c 'import pefile' 2>/dev/null; then
-  say "checking build/win32/Tamberlode.exe (32-bit GUI, version resource, icon, imports)"
-  /usr/bin/python3 tests/win32/pe_check.py "$win32/Tamberlode.exe" ||
-    fail "PE check of build/win32/Tamberlode.exe"
-else
-  say "SKIPPED: PE check (python3-pefile is not installed)"
-fi
+# ---- Steps ------------------------------------------------------------------
+build_preset() {
+  local preset=$1 triple=$2
+  command -v "$triple-g++-posix" >/dev/null ||
+    { skipped "$triple-g++-posix is not installed (scripts/deps.sh test installs it)"; return; }
+  [[ -f /usr/src/googletest/CMakeLists.txt ]] ||
+    { skipped "no googletest sources in /usr/src/googletest"; return; }
+  cmake --preset "$preset" >/dev/null || { failed "cmake --preset $preset"; return; }
+  # -k 0: whatever builds is still tested.
+  cmake --build --preset "$preset" -j2 -- -k 0 || failed "the $preset build"
+}
 
-# ---- The installer, under 32-bit Wine in a prefix of its own ---------------
-tests/win32/installer_test.sh "$win32" || fail "the installer (tests/win32/installer_test.sh)"
+pe_check() {
+  /usr/bin/python3 -c 'import pefile' 2>/dev/null ||
+    { skipped "python3-pefile is not installed"; return; }
+  [[ -f "$win32/Tamberlode.exe" ]] || { failed "no build/win32/Tamberlode.exe"; return; }
+  /usr/bin/python3 tests/win32/pe_check.py "$win32/Tamberlode.exe" || failed "PE check"
+}
 
-# ---- Xvfb for the windows ---------------------------------------------------
-command -v Xvfb >/dev/null || skip "Xvfb is not installed; the window tests need it"
-display=99
-while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.1; done
-export DISPLAY=":$display"
-# A desktop started before there was a display (by the prefix set-up or the
-# console tests above) has no graphics driver, and every window created on it
-# fails; a fresh server starts the next desktop on this display.
-timeout 20 wineserver -k >/dev/null 2>&1 || true
-timeout 20 wineserver -w >/dev/null 2>&1 || true
+# The Windows installer, under 32-bit Wine in a throwaway prefix of its own;
+# its temporary files, Wine's server folder among them, stay in build/.
+installer() {
+  local log=$root/build/wine-logs/installer.log rc
+  mkdir -p "$root/build/wine-logs" "$root/build/wine-tmp"
+  TMPDIR=$root/build/wine-tmp tests/win32/installer_test.sh "$win32" 2>&1 | tee "$log"
+  rc=${PIPESTATUS[0]}
+  rm -rf "$root/build/wine-tmp"
+  [[ $rc -eq 0 ]] || { failed "tests/win32/installer_test.sh (log: $log)"; return; }
+  if grep -q 'SKIPPED: ' "$log"; then
+    skipped "$(sed -n 's/.*SKIPPED: //p' "$log" | head -1)"
+    return
+  fi
+}
 
-# ---- Drive letters: tmpfs volumes of known size, and unmapped letters -------
-dosdevices=$WINEPREFIX/dosdevices
-rm -f "$dosdevices"/[abdefghi]:
-volumes=""
-unmapped="a;b;i"
-survey=""
-# bytes TOTAL:FREE of a mounted folder, from statfs.
+have_prefix32=0
+prefix32_step() {
+  [[ -x $wine32 ]] || { skipped "no 32-bit Wine loader $wine32 (wine32:i386)"; return; }
+  [[ -x $wineserver ]] || { skipped "no $wineserver"; return; }
+  server_stop "$prefix32"
+  make_prefix "$prefix32" win32 "$wine32" || { failed "the 32-bit prefix cannot be made"; return; }
+  # The classic face of the default font comes from fonts-wine. Debian's
+  # Wine 8 finds those fonts only in the prefix's C:\windows\Fonts (it never
+  # looks in /usr/share/wine/fonts), so they are linked in. The count's face
+  # has a free look-alike, set for this prefix only.
+  if [[ -f /usr/share/wine/fonts/ms_sans_serif.ttf ]]; then
+    ln -sf /usr/share/wine/fonts/* "$prefix32/drive_c/windows/Fonts/"
+  else
+    failed "fonts-wine is not installed: MS Sans Serif is missing"
+  fi
+  reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+    /v 'Comic Sans MS' /t REG_SZ /d 'Comic Neue' /f || failed "the font substitute"
+  have_prefix32=1
+}
+
+# A prefix made by another Wine is rebuilt, not reused: here one whose
+# registry says it is a 64-bit installation, which the 32-bit loader refuses.
+stale_prefix() {
+  [[ $have_prefix32 -eq 1 ]] || { skipped "no 32-bit prefix"; return; }
+  local stale=$root/build/wineprefix-stale
+  rm -rf "$stale"
+  mkdir -p "$stale"
+  printf 'WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n' \
+    >"$stale/system.reg"
+  if WINEPREFIX=$stale timeout 60 "$wine32" cmd /c exit >/dev/null 2>&1; then
+    failed "the 32-bit loader ran a program in a 64-bit prefix"
+  elif ! make_prefix "$stale" win32 "$wine32"; then
+    failed "the stale prefix was not made again"
+  fi
+  drop_server_dir "$stale"
+  rm -rf "$stale"
+}
+
+unit32() {
+  [[ $have_prefix32 -eq 1 ]] || { skipped "no 32-bit prefix"; return; }
+  run_gtest "$wine32" "$win32/tests/core_tests.exe"
+  # The configured .rc names the icon by its build-host path, which is not an
+  # absolute Windows path: that one case belongs to the Linux run.
+  run_gtest "$wine32" "$win32/tests/artwork_tests.exe" \
+    --gtest_filter=-VersionResource.NamesTheCommittedIcon
+}
+
+unit64() {
+  [[ -x $wine64 ]] || { skipped "no 64-bit Wine loader $wine64 (wine64)"; return; }
+  [[ -f "$win64/tests/core_tests.exe" ]] || { failed "the win64 unit tests were not built"; return; }
+  local WINEPREFIX=$prefix64 WINEARCH=win64
+  server_stop
+  make_prefix "$prefix64" win64 "$wine64" || { failed "the 64-bit prefix cannot be made"; return; }
+  run_gtest "$wine64" "$win64/tests/core_tests.exe"
+  server_stop
+}
+
+have_display=0
+display_step() {
+  [[ $have_prefix32 -eq 1 ]] || { skipped "no 32-bit prefix"; return; }
+  command -v Xvfb >/dev/null || { skipped "Xvfb is not installed; the windows need it"; return; }
+  local display=99
+  while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
+  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.1; done
+  [[ -e /tmp/.X11-unix/X$display ]] || { failed "Xvfb :$display did not start"; return; }
+  export DISPLAY=":$display"
+  # A desktop started before there was a display has no graphics driver, and
+  # every window created on it fails; a fresh server starts the next one here.
+  server_stop
+  timeout 20 "$wineserver" -w >/dev/null 2>&1 || true
+  have_display=1
+}
+
+# Drive letters: tmpfs volumes of known size, and unmapped letters.
 sizes() { stat -f -c '%S %b %a' "$1" | awk '{printf "%.0f:%.0f", $1 * $2, $1 * $3}'; }
 megabytes() { awk -v b="$1" 'BEGIN { printf "%.0fMB", b / 1048576 }'; }
-if [[ "$TAMBERLODE_WINE_NAMESPACE" == private ]] && volume_root=$(mktemp -d /tmp/tamberlode-volumes.XXXXXX) &&
-  mkdir -p "$volume_root"/{small,huge,big,tiny} &&
-  mount -t tmpfs -o size=64m tmpfs "$volume_root/small" 2>/dev/null; then
-  mounts+=("$volume_root/small")
-  ok=1
-  for spec in huge:17t big:9t tiny:3m; do
-    if mount -t tmpfs -o "size=${spec#*:}" tmpfs "$volume_root/${spec%%:*}" 2>/dev/null; then
-      mounts+=("$volume_root/${spec%%:*}")
-    else
-      ok=0
-    fi
+free_of() { megabytes "$(sizes "$1" | cut -d: -f2)"; }
+drive_letters() {
+  local dosdevices=$prefix32/dosdevices volumes="" unmapped="a;b;i" survey="" spec
+  export TAMBERLODE_WINE_VOLUMES="" TAMBERLODE_WINE_UNMAPPED="a;b;d;e;f;g;h;i"
+  export TAMBERLODE_WINE_SURVEY="n/a|n/a|*|n/a|n/a|n/a|n/a|n/a|n/a"
+  [[ $have_prefix32 -eq 1 ]] || { skipped "no 32-bit prefix"; return; }
+  rm -f "$dosdevices"/[abdefghi]:
+  [[ "$TAMBERLODE_WINE_NAMESPACE" == private ]] ||
+    { skipped "tmpfs drive letters need root and a private mount namespace (unshare -m)"; return; }
+  volume_root=$(mktemp -d /tmp/tamberlode-volumes.XXXXXX) || { failed "mktemp"; return; }
+  mkdir -p "$volume_root"/{small,huge,big,tiny}
+  for spec in small:64m huge:17t big:9t tiny:3m; do
+    mount -t tmpfs -o "size=${spec#*:}" tmpfs "$volume_root/${spec%%:*}" ||
+      { failed "mounting a tmpfs of ${spec#*:}"; return; }
+    mounts+=("$volume_root/${spec%%:*}")
   done
   mkdir "$volume_root/small/folder"
   dd if=/dev/zero of="$volume_root/small/folder/ten-mib" bs=1M count=10 status=none
-  if [[ $ok -eq 1 ]]; then
-    ln -s "$volume_root/small/folder" "$dosdevices/d:"  # a folder of a volume
-    ln -s "$volume_root/small" "$dosdevices/e:"         # the same volume: "n/a"
-    ln -s "$volume_root/huge" "$dosdevices/f:"          # 17 TiB: over 2^32 clusters
-    ln -s "$volume_root/big" "$dosdevices/g:"           # 9 TiB: over 2^31 clusters
-    ln -s "$volume_root/tiny" "$dosdevices/h:"
-    volumes="d:$(sizes "$volume_root/small");e:$(sizes "$volume_root/small")"
-    volumes+=";f:$(sizes "$volume_root/huge");g:$(sizes "$volume_root/big");h:$(sizes "$volume_root/tiny")"
-    free_of() { megabytes "$(sizes "$1" | cut -d: -f2)"; }
-    survey="n/a|n/a|*|$(free_of "$volume_root/small")|n/a|$(free_of "$volume_root/huge")"
-    survey+="|$(free_of "$volume_root/big")|$(free_of "$volume_root/tiny")|n/a"
-  fi
-fi
-if [[ -z "$survey" ]]; then
-  say "SKIPPED: tmpfs drive letters (needs root and a private mount namespace: unshare -m)"
-  survey="n/a|n/a|*|n/a|n/a|n/a|n/a|n/a|n/a"
-  unmapped="a;b;d;e;f;g;h;i"
-fi
-say "drive letters: $volumes (unmapped: $unmapped); expected survey: $survey"
-export TAMBERLODE_WINE_VOLUMES=$volumes TAMBERLODE_WINE_UNMAPPED=$unmapped TAMBERLODE_WINE_SURVEY=$survey
+  ln -s "$volume_root/small/folder" "$dosdevices/d:" # a folder of a volume
+  ln -s "$volume_root/small" "$dosdevices/e:"        # the same volume: "n/a"
+  ln -s "$volume_root/huge" "$dosdevices/f:"         # 17 TiB: over 2^32 clusters
+  ln -s "$volume_root/big" "$dosdevices/g:"          # 9 TiB: over 2^31 clusters
+  ln -s "$volume_root/tiny" "$dosdevices/h:"
+  volumes="d:$(sizes "$volume_root/small");e:$(sizes "$volume_root/small")"
+  volumes+=";f:$(sizes "$volume_root/huge");g:$(sizes "$volume_root/big");h:$(sizes "$volume_root/tiny")"
+  survey="n/a|n/a|*|$(free_of "$volume_root/small")|n/a|$(free_of "$volume_root/huge")"
+  survey+="|$(free_of "$volume_root/big")|$(free_of "$volume_root/tiny")|n/a"
+  say "drive letters: $volumes (unmapped: $unmapped); expected survey: $survey"
+  export TAMBERLODE_WINE_VOLUMES=$volumes TAMBERLODE_WINE_UNMAPPED=$unmapped TAMBERLODE_WINE_SURVEY=$survey
+}
 
-# ---- Registry values, added for the run and removed after -------------------
-regkey='HKLM\SOFTWARE\Tamberlode Tests'
-reg() { WINE_TIMEOUT=60 wine_run reg "$@" >/dev/null 2>&1; }
-reg add "$regkey" /v Text /t REG_SZ /d 'C:\Program Files\Tool\tool.exe' /f
-reg add "$regkey" /v Exact /t REG_SZ /d "$(printf 'x%.0s' $(seq 1023))" /f
-reg add "$regkey" /v TooLong /t REG_SZ /d "$(printf 'x%.0s' $(seq 1024))" /f
-reg add "$regkey" /v Empty /t REG_SZ /d '' /f
-reg add "$regkey" /v Expand /t REG_EXPAND_SZ /d '%SystemRoot%' /f
-export TAMBERLODE_WINE_REGKEY='SOFTWARE\Tamberlode Tests'
+need_windows() {
+  [[ $have_display -eq 1 ]] || { skipped "no display (step display)"; return; }
+  [[ -f "$win32/tests/win32_tests.exe" ]] || { failed "win32_tests.exe was not built"; return 1; }
+}
+need_xdotool() {
+  need_windows || return
+  command -v xdotool >/dev/null && command -v import >/dev/null ||
+    { skipped "xdotool or imagemagick is not installed"; return; }
+}
 
-run_gtest "$win64/tests/win32_tests.exe"
-scripts/wine-screenshots.sh "$win64/screenshots" || fail "turning the window pictures into PNG"
-reg delete "$regkey" /f || true
+# The window, registry, launcher and free-space tests, at 96 DPI; the
+# registry values are added for the run and removed after it.
+window_tests() {
+  need_windows || return
+  local key='HKLM\SOFTWARE\Tamberlode Tests'
+  reg add "$key" /v Text /t REG_SZ /d 'C:\Program Files\Tool\tool.exe' /f
+  reg add "$key" /v Exact /t REG_SZ /d "$(printf 'x%.0s' $(seq 1023))" /f
+  reg add "$key" /v TooLong /t REG_SZ /d "$(printf 'x%.0s' $(seq 1024))" /f
+  reg add "$key" /v Empty /t REG_SZ /d '' /f
+  reg add "$key" /v Expand /t REG_EXPAND_SZ /d '%SystemRoot%' /f
+  mkdir -p "$shots"
+  TAMBERLODE_WINE_REGKEY='SOFTWARE\Tamberlode Tests' run_gtest "$wine32" "$win32/tests/win32_tests.exe"
+  reg delete "$key" /f || true
+  scripts/wine-screenshots.sh "$shots" || failed "turning the window pictures into PNG"
+}
 
-# ---- End to end: Tamberlode.exe driven with xdotool -------------------------
-if command -v xdotool >/dev/null && command -v import >/dev/null; then
-  msinfo='HKLM\SOFTWARE\Microsoft\Shared Tools\MSINFO'
-  original=$(WINE_TIMEOUT=60 wine_run reg query "$msinfo" /v PATH 2>/dev/null | tr -d '\r' |
-    sed -n 's/^ *PATH *REG_SZ *//p' || true)
-  reg add "$msinfo" /v PATH /t REG_SZ /d "$(WINE_TIMEOUT=30 wine_run winepath -w "$win64/tests/marker.exe" 2>/dev/null | tr -d '\r')" /f
-  mkdir -p "$root/build/wine-e2e"
+# Tamberlode.exe driven with xdotool, System Info through a stand-in tool.
+end_to_end() {
+  need_xdotool || return
+  local msinfo='HKLM\SOFTWARE\Microsoft\Shared Tools\MSINFO' original marker
+  original=$(WINE_TIMEOUT=60 run32 reg query "$msinfo" /v PATH 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *PATH *REG_SZ *//p')
+  reg add "$msinfo" /v PATH /t REG_SZ /d "$(WINE_TIMEOUT=30 run32 winepath -w "$win32/tests/marker.exe" 2>/dev/null | tr -d '\r')" /f
+  mkdir -p "$root/build/wine-e2e" "$shots"
   marker=$root/build/wine-e2e/marker.txt
   rm -f "$marker"
-  TAMBERLODE_MARKER=$(WINE_TIMEOUT=30 wine_run winepath -w "$marker" 2>/dev/null | tr -d '\r')
+  TAMBERLODE_MARKER=$(WINE_TIMEOUT=30 run32 winepath -w "$marker" 2>/dev/null | tr -d '\r')
   export TAMBERLODE_MARKER
   # One server and one desktop for the whole run, up before the program:
   # when the program and the first look at its windows both start a desktop,
   # Wine now and then leaves the program without one.
-  timeout 20 wineserver -p 300 >/dev/null 2>&1 || true
-  WINE_TIMEOUT=60 wine_run "$win64/tests/wintext.exe" "" >/dev/null 2>&1 || true
-  say "end to end: Tamberlode.exe under Xvfb and Wine"
-  /usr/bin/python3 tests/win32/wine_e2e.py "$win64" "$survey" "$marker" "$win64/screenshots" ||
-    fail "end-to-end run of Tamberlode.exe"
+  server_restart
+  /usr/bin/python3 tests/win32/wine_e2e.py "$win32" "$TAMBERLODE_WINE_SURVEY" "$marker" "$shots" ||
+    failed "end-to-end run of Tamberlode.exe"
   if [[ -n "$original" ]]; then
     reg add "$msinfo" /v PATH /t REG_SZ /d "$original" /f
   else
     reg delete "$msinfo" /v PATH /f || true
   fi
-else
-  say "SKIPPED: end-to-end run (xdotool or imagemagick is not installed)"
-fi
+}
 
-# ---- What a person sees: fonts at 96, 120, 144 DPI; windows in pixels ------
 # The system DPI of the prefix; a fresh server and desktop take it up.
 set_dpi() {
   reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f
-  timeout 20 wineserver -k >/dev/null 2>&1 || true
-  timeout 20 wineserver -w >/dev/null 2>&1 || true
-  timeout 20 wineserver -p 300 >/dev/null 2>&1 || true
-  WINE_TIMEOUT=60 wine_run "$win64/tests/wintext.exe" "" >/dev/null 2>&1 || true
+  server_restart
 }
-for dpi in 96 120 144; do
-  set_dpi "$dpi"
-  if [[ $dpi -ne 96 ]]; then  # 96 DPI ran with the other Win32 tests
+
+# Every design text inside its box, at the design size where the face is
+# the design's own (96 DPI ran with the window tests).
+design_texts() {
+  need_windows || return
+  local dpi
+  for dpi in 120 144; do
+    set_dpi "$dpi"
     say "the design texts against their boxes at $dpi DPI"
-    run_gtest "$win64/tests/win32_tests.exe" --gtest_filter='Win32Fonts.*'
-  fi
-  if [[ $dpi -ne 120 ]] && command -v xdotool >/dev/null && command -v import >/dev/null; then
-    say "the windows in pixels at $dpi DPI (screenshots in $win64/screenshots)"
-    /usr/bin/python3 tests/win32/wine_pixels.py "$win64" "$dpi" "$win64/screenshots" ||
-      fail "the windows in pixels at $dpi DPI"
-  fi
+    run_gtest "$wine32" "$win32/tests/win32_tests.exe" --gtest_filter='Win32Fonts.*'
+  done
+  set_dpi 96
+}
+
+# The windows in pixels: texts inside their boxes, the separator, the
+# default button's frame.
+pixels() {
+  need_xdotool || return
+  local dpi
+  for dpi in 96 144; do
+    set_dpi "$dpi"
+    say "the windows in pixels at $dpi DPI"
+    /usr/bin/python3 tests/win32/wine_pixels.py "$win32" "$dpi" "$shots" ||
+      failed "the windows in pixels at $dpi DPI"
+  done
+  set_dpi 96
+}
+
+# Every text readable under the default scheme and with white window text.
+contrast() {
+  need_xdotool || return
+  /usr/bin/python3 tests/win32/wine_contrast.py "$win32" "$shots" ||
+    failed "contrast of the texts under Wine's colour schemes"
+}
+
+# Windows that hold still, pictures whole under a dark scheme and at 144 DPI,
+# the credit picture's focus mark closed (sets and restores the DPI itself).
+steady() {
+  need_xdotool || return
+  /usr/bin/python3 tests/win32/wine_steady.py "$win32" "$shots" ||
+    failed "windows that hold still and pictures that show whole"
+}
+
+# ---- The run ----------------------------------------------------------------
+rm -rf "$root/build/wine-logs"
+step build-win32 build_preset win32 i686-w64-mingw32
+step build-win64 build_preset win64 x86_64-w64-mingw32
+step pe-check pe_check
+step prefix prefix32_step
+step stale-prefix stale_prefix
+step unit-i686 unit32
+step unit-x86_64 unit64
+step installer installer
+step display display_step
+step drive-letters drive_letters
+step window-tests window_tests
+step end-to-end end_to_end
+step design-texts design_texts
+step pixels pixels
+step contrast contrast
+step steady steady
+
+say "screenshots: $shots"
+echo
+printf '%-14s %-8s %s\n' step result why
+for row in "${table[@]}"; do
+  IFS='|' read -r name status reason <<<"$row"
+  printf '%-14s %-8s %s\n' "$name" "$status" "$reason"
 done
-set_dpi 96
-
-# ---- Colour schemes: every text readable, also with white window text -----
-if command -v xdotool >/dev/null && command -v import >/dev/null; then
-  say "contrast: Tamberlode.exe under the default scheme and with white window text"
-  /usr/bin/python3 tests/win32/wine_contrast.py "$win64" "$win64/screenshots" ||
-    fail "contrast of the texts under Wine's colour schemes"
-else
-  say "SKIPPED: contrast check (xdotool or imagemagick is not installed)"
-fi
-
-# ---- Windows that hold still; pictures whole in a dark scheme, at 144 DPI --
-if command -v xdotool >/dev/null && command -v import >/dev/null; then
-  say "steady windows and whole pictures: Tamberlode.exe at 96 and 144 DPI, and dark"
-  /usr/bin/python3 tests/win32/wine_steady.py "$win64" "$win64/screenshots" ||
-    fail "windows that hold still and pictures that show whole"
-fi
-
+echo
 if [[ $failures -ne 0 ]]; then
-  say "$failures failure(s)"
+  say "$failures step(s) failed"
   exit 1
 fi
-say "all Windows tests passed"
+say "no step failed"

@@ -261,8 +261,8 @@ TEST(GetKeyValue, ReadsEachServedValueThroughOneOpenOneQueryAndOneClose) {
        true, "C:\\Tools\\info.exe"},
       {"a text with its NUL loses only that", about::kRegSz, std::string("C:\\a b\0", 7), "", true,
        "C:\\a b"},
-      {"only the last NUL goes", about::kRegSz, std::string("a\0b\0\0", 5), "", true,
-       std::string("a\0b\0", 4)},
+      {"the text ends at its first NUL", about::kRegSz,
+       std::string("C:\\tools\\tool.exe\0junk\0", 23), "", true, "C:\\tools\\tool.exe"},
       {"ANSI bytes pass as they are", about::kRegSz, "C:\\Programme\\\xc3\xbc\xe2\x80\x93\0", "",
        true, "C:\\Programme\\\xc3\xbc\xe2\x80\x93"},
       {"a single NUL is the empty text", about::kRegSz, std::string(1, '\0'), "old", true, ""},
@@ -294,7 +294,7 @@ TEST(GetKeyValue, ReadsEachServedValueThroughOneOpenOneQueryAndOneClose) {
     EXPECT_EQ(registry.opens[0].root, about::kHkeyLocalMachine);
     EXPECT_EQ(registry.opens[0].key, kFirstKey);
     EXPECT_EQ(registry.opens[0].options, 0u);
-    EXPECT_EQ(registry.opens[0].access, 0x2003Fu);
+    EXPECT_EQ(registry.opens[0].access, 0x20019u) << "read rights only (KEY_READ)";
     ASSERT_EQ(registry.queries.size(), 1u);
     EXPECT_EQ(registry.queries[0].handle, registry.opens[0].handle);
     EXPECT_EQ(registry.queries[0].name, "Value");
@@ -494,6 +494,7 @@ TEST_F(Launcher, EachWayThroughStartsTheToolOrShowsTheMessageOnEveryPress) {
     std::vector<std::string> keys;
     for (int press = 0; press < 2; ++press) keys.insert(keys.end(), c.keys.begin(), c.keys.end());
     EXPECT_EQ(registry.OpenedKeys(), keys) << "each press repeats the whole search";
+    for (const auto& open : registry.opens) EXPECT_EQ(open.access, 0x20019u) << open.key;
     EXPECT_EQ(registry.closes, registry.OpenedHandles());
     EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.front());
     if (c.started.empty()) {
@@ -536,35 +537,44 @@ TEST_F(Launcher, TheProcessStartRunsExactlyTheFileAPathNames) {
 
 // ---- The Linux stand-in registry -------------------------------------------
 
-TEST(StandInRegistry, HoldsOnlyTheToolPathKeyAndHandsOutDistinctHandles) {
+TEST(StandInRegistry, HoldsOnlyTheToolPathKeyForReadingAndHandsOutDistinctHandles) {
   about::Registry& registry = about::PlatformRegistry();
+  constexpr std::uint32_t kRead = 0x20019, kQuery = 0x1, kAllOld = 0x2003F, kSetValue = 0x2;
   struct Case {
     about::RegistryKey root;
     const char* key;
-    bool opens;
+    std::uint32_t access;
+    std::int32_t status;
   };
   const Case cases[] = {
-      {about::kHkeyLocalMachine, kFirstKey, true},
-      {about::kHkeyLocalMachine, "software\\microsoft\\shared tools\\msinfo", true},
-      {about::kHkeyLocalMachine, "SOFTWARE\\MICROSOFT\\SHARED TOOLS\\MSINFO", true},
-      {about::kHkeyLocalMachine, kSecondKey, false},
-      {about::kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Shared Tools", false},
-      {about::kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO\\More", false},
-      {about::kHkeyLocalMachine, "", false},
-      {0x80000001, kFirstKey, false},  // HKEY_CURRENT_USER
-      {0, kFirstKey, false},
+      {about::kHkeyLocalMachine, kFirstKey, kRead, about::kErrorSuccess},
+      {about::kHkeyLocalMachine, kFirstKey, kQuery, about::kErrorSuccess},
+      {about::kHkeyLocalMachine, kFirstKey, kRead | 0x100, about::kErrorSuccess},  // 64-bit view
+      {about::kHkeyLocalMachine, kFirstKey, kAllOld, about::kErrorAccessDenied},
+      {about::kHkeyLocalMachine, kFirstKey, kQuery | kSetValue, about::kErrorAccessDenied},
+      {about::kHkeyLocalMachine, "software\\microsoft\\shared tools\\msinfo", kRead,
+       about::kErrorSuccess},
+      {about::kHkeyLocalMachine, "SOFTWARE\\MICROSOFT\\SHARED TOOLS\\MSINFO", kRead,
+       about::kErrorSuccess},
+      {about::kHkeyLocalMachine, kSecondKey, kRead, about::kErrorFileNotFound},
+      {about::kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Shared Tools", kRead,
+       about::kErrorFileNotFound},
+      {about::kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO\\More", kRead,
+       about::kErrorFileNotFound},
+      {about::kHkeyLocalMachine, "", kRead, about::kErrorFileNotFound},
+      {0x80000001, kFirstKey, kRead, about::kErrorFileNotFound},  // HKEY_CURRENT_USER
+      {0, kFirstKey, kRead, about::kErrorFileNotFound},
   };
   std::set<about::RegistryKey> handles;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.key);
+    SCOPED_TRACE(std::string(c.key) + " for " + std::to_string(c.access));
     about::RegistryKey handle = 0;
-    const std::int32_t status = registry.RegOpenKeyExA(c.root, c.key, 0, 0x2003F, handle);
-    if (c.opens) {
-      EXPECT_EQ(status, about::kErrorSuccess);
+    const std::int32_t status = registry.RegOpenKeyExA(c.root, c.key, 0, c.access, handle);
+    EXPECT_EQ(status, c.status);
+    if (status == about::kErrorSuccess) {
       EXPECT_NE(handle, 0u);
       EXPECT_TRUE(handles.insert(handle).second) << "each open has its own handle";
     } else {
-      EXPECT_EQ(status, about::kErrorFileNotFound);
       EXPECT_EQ(handle, 0u);
     }
   }
@@ -583,7 +593,7 @@ TEST(StandInRegistry, AnswersThePathValueLikeAdvapi32) {
   PathGuard path(dir.path());
   about::Registry& registry = about::PlatformRegistry();
   about::RegistryKey key = 0;
-  ASSERT_EQ(registry.RegOpenKeyExA(about::kHkeyLocalMachine, kFirstKey, 0, 0x2003F, key), 0);
+  ASSERT_EQ(registry.RegOpenKeyExA(about::kHkeyLocalMachine, kFirstKey, 0, 0x20019, key), 0);
 
   struct Case {
     const char* name;

@@ -27,3 +27,9 @@ set(GTest_DIR ${CMAKE_CURRENT_LIST_DIR}/gtest CACHE PATH "GoogleTest built from 
 # Test executables cannot run at build time; scripts/wine-tests.sh runs them
 # under Wine.
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+
+# Release builds are optimised for size: nothing in the program is bound by
+# the processor, and -Os keeps the 32-bit Tamberlode.exe within 512 KiB
+# (-O3 makes it some 120 KiB larger). Takes effect in a fresh build folder.
+set(CMAKE_C_FLAGS_RELEASE "-Os -DNDEBUG" CACHE STRING "Release flags: optimised for size")
+set(CMAKE_CXX_FLAGS_RELEASE "-Os -DNDEBUG" CACHE STRING "Release flags: optimised for size")

@@ -1,9 +1,12 @@
 // The three windows as the system draws them: every text that a window shows
 // when it opens lies inside its box, measured with the face and size the
 // system gives each control, at the screen's DPI (scripts/wine-tests.sh runs
-// this at 96, 120 and 144 DPI). Prints what it measured.
+// this at 96, 120 and 144 DPI). Prints what it measured. Where the system
+// gives the design's own face, the text keeps the design size; only a
+// stand-in face may be set smaller, and the test says where that happens.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -107,6 +110,7 @@ TEST(Win32Fonts, EveryTextFitsItsBoxWithTheFontTheSystemGives) {
     for (tk::Control* control : form->controls()) {
       std::string text;
       tk::Rect box;
+      tk::Font font;
       bool button = false;
       if (const auto* label = dynamic_cast<tk::Label*>(control)) {
         // The result labels' design texts are replaced before anyone sees
@@ -114,9 +118,11 @@ TEST(Win32Fonts, EveryTextFitsItsBoxWithTheFontTheSystemGives) {
         if (label->design().caption.rfind("sString = ", 0) == 0) continue;
         text = label->Caption();
         box = label->design().rect;
+        font = label->design().font.value_or(tk::DefaultFont());
       } else if (const auto* command = dynamic_cast<tk::CommandButton*>(control)) {
         text = command->Caption();
         box = command->design().rect;
+        font = command->design().font.value_or(tk::DefaultFont());
         button = true;
       } else {
         continue;
@@ -132,16 +138,66 @@ TEST(Win32Fonts, EveryTextFitsItsBoxWithTheFontTheSystemGives) {
       // One line may be taller than its box (the box clips the empty part of
       // the cell); more lines must all lie inside.
       const bool fits = m.width <= width && (m.height <= height || m.height == lineHeight);
-      std::printf("  %-32s %s %2d px: box %3dx%-3d one line %3d, laid out %3dx%-3d %s\n",
-                  ("\"" + text + "\"").c_str(), m.face.c_str(), m.em, width, height, m.oneLine,
-                  m.width, m.height, fits ? "fits" : "DOES NOT FIT");
+      const int designEm = static_cast<int>(std::lround(font.points * ScreenDpi() / 72.0));
+      const bool ownFace = _stricmp(m.face.c_str(), font.name.c_str()) == 0;
+      std::printf("  %-32s %s %2d px (%s): box %3dx%-3d one line %3d, laid out %3dx%-3d %s\n",
+                  ("\"" + text + "\"").c_str(), m.face.c_str(), m.em,
+                  m.em == designEm ? "design size"
+                  : ownFace        ? "SHRUNK in the design's own face"
+                                   : ("shrunk: stand-in for " + font.name).c_str(),
+                  width, height, m.oneLine, m.width, m.height, fits ? "fits" : "DOES NOT FIT");
       EXPECT_TRUE(fits) << "\"" << text << "\" in " << m.face << ": " << m.width << "x" << m.height
                         << " px in a box of " << width << "x" << height;
+      if (ownFace) {
+        EXPECT_EQ(m.em, designEm) << "\"" << text << "\": the design's own face " << font.name
+                                  << " keeps the design size";
+      } else {
+        EXPECT_LE(m.em, designEm) << "\"" << text << "\" in the stand-in " << m.face;
+      }
       ++checked;
     }
   }
   EXPECT_GE(checked, 17) << "the captions, buttons and About texts were measured";
   for (tk::Form* form : forms) form->Unload();
+  tk::backend::ProcessPendingMessages();
+}
+
+// One word too wide for its box at any size the shrink may choose.
+class TooWide final : public tk::Form {
+ public:
+  explicit TooWide(const char* face)
+      : tk::Form({.caption = "too wide", .clientWidth = 3000, .clientHeight = 1000}),
+        word(*this, {.caption = "WWWWWWWWWWWWWWWWWWWW",
+                     .rect = {120, 120, 900, 255},
+                     .font = tk::Font{.name = face, .points = 8.25}}) {}
+  tk::Label word;
+};
+
+// The shrink acts for a face the system lacks (Wine sets a stand-in) and
+// never for the classic face, whatever the text.
+TEST(Win32Fonts, OnlyAStandInFaceIsSetSmaller) {
+  const int designEm = static_cast<int>(std::lround(8.25 * ScreenDpi() / 72.0));
+  struct Case {
+    const char* face;
+    bool shrinks;
+  };
+  for (const Case& c : {Case{"MS Sans Serif", false}, Case{"Tamberlode No Such Face", true}}) {
+    TooWide form(c.face);
+    form.Show();
+    // The form's one control.
+    const HWND hwnd = GetWindow(static_cast<HWND>(tk::backend::NativeWindow(form)), GW_CHILD);
+    ASSERT_NE(hwnd, nullptr);
+    const Measured m = Measure(hwnd, form.word.Caption(), 60, false);
+    std::printf("  %s given as %s: %d px, design %d px: %s\n", c.face, m.face.c_str(), m.em,
+                designEm, m.em < designEm ? "the shrink acts" : "the shrink does not act");
+    if (c.shrinks) {
+      EXPECT_LT(m.em, designEm) << c.face << " stands in as " << m.face;
+    } else {
+      EXPECT_STRCASEEQ(m.face.c_str(), c.face) << "fonts-wine gives the classic face";
+      EXPECT_EQ(m.em, designEm) << c.face;
+    }
+    form.Unload();
+  }
   tk::backend::ProcessPendingMessages();
 }
 

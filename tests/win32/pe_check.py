@@ -26,7 +26,10 @@ SUPPORTED_OS = {
     "Windows 8.1": "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
     "Windows 10 and 11": "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
 }
-MAX_SIZE = 768 * 1024
+MAX_SIZE = 512 * 1024
+# A sign of library code the program does not need: the C++ name demangler's
+# table of standard names, which the default terminate handler brings in.
+UNWANTED = [b"basic_ostream"]
 
 
 def text(value):
@@ -110,7 +113,13 @@ def main(path):
     size = os.path.getsize(path)
     print(f"  size = {size} bytes (at most {MAX_SIZE})")
     if size > MAX_SIZE:
-        faults.append(f"{size} bytes, more than {MAX_SIZE}: debugging symbols left in?")
+        faults.append(f"{size} bytes, more than {MAX_SIZE}: debugging symbols or unused "
+                      "library code left in?")
+    with open(path, "rb") as file:
+        content = file.read()
+    for unwanted in UNWANTED:
+        if unwanted in content:
+            faults.append(f"{unwanted.decode()} is in the file: library code it does not need")
     symbols = pe.FILE_HEADER.NumberOfSymbols
     debug = [s.Name.rstrip(b"\0").decode(errors="replace") for s in pe.sections
              if s.Name.startswith(b"/") or s.Name.startswith(b".debug")]

@@ -5,7 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "about/frmabout.h"
 #include "about/registry.h"
@@ -23,7 +28,7 @@ TEST(Registry, Advapi32OpensReadsAndClosesRealKeys) {
   if (key.empty()) GTEST_SKIP() << "no test key in the registry (run by scripts/wine-tests.sh)";
   about::Registry& registry = about::PlatformRegistry();
   about::RegistryKey handle = 0;
-  ASSERT_EQ(registry.RegOpenKeyExA(about::kHkeyLocalMachine, key.c_str(), 0, 0x2003F, handle), 0);
+  ASSERT_EQ(registry.RegOpenKeyExA(about::kHkeyLocalMachine, key.c_str(), 0, 0x20019, handle), 0);
   EXPECT_NE(handle, 0u);
   unsigned char buffer[1024] = {};
   std::uint32_t type = 0, size = sizeof buffer;
@@ -37,7 +42,7 @@ TEST(Registry, Advapi32OpensReadsAndClosesRealKeys) {
 
   about::RegistryKey missing = 0;
   EXPECT_NE(registry.RegOpenKeyExA(about::kHkeyLocalMachine, (key + "\\No Such Key").c_str(), 0,
-                                   0x2003F, missing),
+                                   0x20019, missing),
             0);
   EXPECT_EQ(missing, 0u) << "a failed open leaves the handle at 0";
   EXPECT_NE(registry.RegCloseKey(0), 0) << "closing handle 0 fails harmlessly";
@@ -86,6 +91,107 @@ TEST(Registry, LauncherSaysUnavailableWithoutTheToolsKeys) {
   about.StartSysInfo();
   tk::testing::SetMessageBoxHook(previous);
   EXPECT_EQ(prompt, "System Information Is Unavailable At This Time");
+}
+
+// Two views of a registry, as 64-bit Windows shows them: the 32-bit view a
+// 32-bit program sees, and the 64-bit view asked for with KEY_WOW64_64KEY.
+// Records every open: the key and the access asked for.
+class TwoViews final : public about::Registry {
+ public:
+  // Keys and their values (name -> text) in each view.
+  using View = std::map<std::string, std::map<std::string, std::string>>;
+  TwoViews(View own, View wide) : own_(std::move(own)), wide_(std::move(wide)) {}
+
+  std::int32_t RegOpenKeyExA(about::RegistryKey, const char* lpSubKey, std::uint32_t,
+                             std::uint32_t samDesired, about::RegistryKey& phkResult) override {
+    opens.emplace_back(lpSubKey, samDesired);
+    const View& view = (samDesired & about::kKeyWow64_64Key) ? wide_ : own_;
+    const auto key = view.find(lpSubKey);
+    if (key == view.end()) return about::kErrorFileNotFound;
+    phkResult = ++next_;
+    open_[phkResult] = &key->second;
+    return about::kErrorSuccess;
+  }
+  std::int32_t RegQueryValueExA(about::RegistryKey hKey, const char* lpValueName, std::uint32_t*,
+                                std::uint32_t& lpType, unsigned char* lpData,
+                                std::uint32_t& lpcbData) override {
+    const auto key = open_.find(hKey);
+    if (key == open_.end()) return about::kErrorInvalidHandle;
+    const auto value = key->second->find(lpValueName);
+    if (value == key->second->end()) return about::kErrorFileNotFound;
+    lpType = about::kRegSz;
+    lpcbData = static_cast<std::uint32_t>(value->second.size() + 1);
+    std::memcpy(lpData, value->second.c_str(), lpcbData);
+    return about::kErrorSuccess;
+  }
+  std::int32_t RegCloseKey(about::RegistryKey hKey) override {
+    return open_.erase(hKey) == 1 ? about::kErrorSuccess : about::kErrorInvalidHandle;
+  }
+  bool AllClosed() const { return open_.empty(); }
+
+  std::vector<std::pair<std::string, std::uint32_t>> opens;
+
+ private:
+  View own_, wide_;
+  std::map<about::RegistryKey, const std::map<std::string, std::string>*> open_;
+  about::RegistryKey next_ = 0x100;
+};
+
+// The launcher's search through both views: the design's order of the two
+// keys, each asked in the program's view and then, where the key or value
+// is missing, in the 64-bit view; read rights only, every key closed.
+TEST(Registry, TheSearchAsksTheOwnViewThenThe64BitViewWithReadRightsOnly) {
+  const std::string first = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
+  const std::string second = "SOFTWARE\\Microsoft\\Shared Tools Location";
+  constexpr std::uint32_t kOwn = 0x20019, kWide = 0x20119;
+  using Opens = std::vector<std::pair<std::string, std::uint32_t>>;
+  struct Case {
+    const char* what;
+    TwoViews::View own, wide;
+    std::string found;  // the first key's PATH, else the second's MSINFO
+    Opens opens;
+  };
+  const Case cases[] = {
+      {"the value in the program's view",
+       {{first, {{"PATH", "C:\\own.exe"}}}},
+       {},
+       "C:\\own.exe",
+       {{first, kOwn}}},
+      {"the key in both views, the value only in the 64-bit one",
+       {{first, {}}},
+       {{first, {{"PATH", "C:\\wide.exe"}}}},
+       "C:\\wide.exe",
+       {{first, kOwn}, {first, kWide}}},
+      {"the key only in the 64-bit view",
+       {},
+       {{first, {{"PATH", "C:\\wide.exe"}}}},
+       "C:\\wide.exe",
+       {{first, kOwn}, {first, kWide}}},
+      {"the second key only in the 64-bit view",
+       {},
+       {{second, {{"MSINFO", "C:\\folder"}}}},
+       "C:\\folder",
+       {{first, kOwn}, {first, kWide}, {second, kOwn}, {second, kWide}}},
+      {"neither key anywhere",
+       {},
+       {},
+       "",
+       {{first, kOwn}, {first, kWide}, {second, kOwn}, {second, kWide}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TwoViews raw(c.own, c.wide);
+    const std::unique_ptr<about::Registry> registry = about::BothViews(raw);
+    frmAbout about;
+    about.registry = registry.get();
+    std::string value;
+    bool found = about.GetKeyValue(about::kHkeyLocalMachine, first, "PATH", value);
+    if (!found) found = about.GetKeyValue(about::kHkeyLocalMachine, second, "MSINFO", value);
+    EXPECT_EQ(found, !c.found.empty());
+    EXPECT_EQ(value, c.found);
+    EXPECT_EQ(raw.opens, c.opens);
+    EXPECT_TRUE(raw.AllClosed());
+  }
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ import subprocess
 import sys
 import time
 
-from wine_desktop import Desktop, check, child, click, exit_with_faults, rgb, say
+from wine_desktop import WINE, Desktop, check, child, click, exit_with_faults, rgb, say
 
 build, shots = sys.argv[1:3]
 COLOURS = r"HKCU\Control Panel\Colors"
@@ -21,7 +21,7 @@ wait_for = Desktop(build).wait_for
 
 
 def wine(*args, seconds=60):
-    return subprocess.run(["timeout", str(seconds), "wine", *args], capture_output=True,
+    return subprocess.run(["timeout", str(seconds), WINE, *args], capture_output=True,
                           text=True, errors="replace")
 
 
@@ -85,7 +85,7 @@ def texts(window, what, picture):
 
 def drive(scheme):
     """Runs the program once and checks its three windows."""
-    program = subprocess.Popen(["timeout", "180", "wine", f"{build}/Tamberlode.exe"])
+    program = subprocess.Popen(["timeout", "180", WINE, f"{build}/Tamberlode.exe"])
     try:
         counting = wait_for("Tamberlode v0.1a", 60)
         if counting is None:
@@ -94,7 +94,7 @@ def drive(scheme):
             say(f"{scheme}: no start notice after 60 s; starting the program again")
             program.terminate()
             program.wait()
-            program = subprocess.Popen(["timeout", "180", "wine", f"{build}/Tamberlode.exe"])
+            program = subprocess.Popen(["timeout", "180", WINE, f"{build}/Tamberlode.exe"])
             counting = wait_for("Tamberlode v0.1a", 60)
         check(counting is not None, f"{scheme}: the start notice opens")
         if counting is None:

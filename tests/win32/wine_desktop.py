@@ -1,9 +1,13 @@
 """What the Wine scripts share: the run's faults, the program's windows as
 wintext.exe lists them from outside, waiting for one, clicks with xdotool,
 screenshots as raw RGB rows, and the end of a run."""
+import os
 import subprocess
 import sys
 import time
+
+# The Wine loader, by its own path (scripts/wine-tests.sh names it).
+WINE = os.environ.get("TAMBERLODE_WINE", "/usr/lib/wine/wine")
 
 faults = []
 
@@ -20,7 +24,7 @@ def check(ok, what):
 
 
 class Desktop:
-    def __init__(self, build, loader="wine"):
+    def __init__(self, build, loader=WINE):
         self.build = build
         self.loader = loader
 

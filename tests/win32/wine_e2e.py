@@ -11,7 +11,7 @@ import subprocess
 import sys
 import time
 
-from wine_desktop import Desktop, check, child, click, exit_with_faults, stop
+from wine_desktop import WINE, Desktop, check, child, click, exit_with_faults, stop
 
 build, survey, marker, shots = sys.argv[1:5]
 expected = survey.split("|")
@@ -24,14 +24,14 @@ def shot(name):
 
 os.makedirs(shots, exist_ok=True)
 env = dict(os.environ)
-program = subprocess.Popen(["timeout", "180", "wine", f"{build}/Tamberlode.exe"], env=env)
+program = subprocess.Popen(["timeout", "180", WINE, f"{build}/Tamberlode.exe"], env=env)
 try:
     notice = wait_for("Tamberlode v0.1a", 90)
     check(notice is not None, "the start notice opens")
     if notice is None:
         # What there is instead helps the next reader.
         print(f"  program {'still running' if program.poll() is None else 'ended: ' + str(program.returncode)}")
-        listing = subprocess.run(["timeout", "30", "wine", f"{build}/tests/wintext.exe", ""],
+        listing = subprocess.run(["timeout", "30", WINE, f"{build}/tests/wintext.exe", ""],
                                  capture_output=True, text=True, errors="replace")
         print("  windows seen:", listing.stdout.replace("\r", "")[:2000] or "(none)",
               listing.stderr[-1000:])

@@ -20,7 +20,7 @@ import subprocess
 import sys
 import time
 
-from wine_desktop import Desktop, check, click_at, exit_with_faults, rgb, stop
+from wine_desktop import WINE, Desktop, check, click_at, exit_with_faults, rgb, stop
 
 build, dpi, shots = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 wait_for = Desktop(build).wait_for
@@ -191,7 +191,7 @@ def settle():
 
 
 os.makedirs(shots, exist_ok=True)
-program = subprocess.Popen(["timeout", "180", "wine", f"{build}/Tamberlode.exe"])
+program = subprocess.Popen(["timeout", "180", WINE, f"{build}/Tamberlode.exe"])
 try:
     if not check(wait_for(NOTICE["title"], 90), "the start notice opens"):
         raise SystemExit(1)
