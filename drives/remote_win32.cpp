@@ -2,24 +2,39 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <system_error>
 #include <thread>
 
+#include "drives/waiting.h"
+
 namespace drives {
 
-struct RemoteDrives::Answer {
+// What the survey and its threads share.
+struct RemoteDrives::Shared {
   std::mutex mutex;
-  std::condition_variable done;
-  bool finished = false;
+  std::condition_variable changed;
+  std::set<std::string> asking;  // network drives being asked, by letter and mapping
+};
+
+// One letter of one survey.
+struct RemoteDrives::Job {
+  bool classified = false;
+  bool remote = false;
+  bool answered = false;
   std::int32_t result = 0;
   survey::FreeSpaceCounters counters;
 };
 
 RemoteDrives::RemoteDrives(KindOf kindOf, survey::FreeSpaceCall ask,
                            std::chrono::milliseconds deadline)
-    : kindOf_(std::move(kindOf)), ask_(std::move(ask)), deadline_(deadline) {}
+    : kindOf_(std::move(kindOf)),
+      ask_(std::move(ask)),
+      deadline_(deadline),
+      shared_(std::make_shared<Shared>()) {}
 
 namespace {
 
@@ -33,23 +48,37 @@ int SlotOf(const std::string& rootPath) {
 
 void RemoteDrives::Begin() {
   surveyDeadline_ = std::chrono::steady_clock::now() + deadline_;
-  // Drives that have answered since are free to be asked again.
-  std::erase_if(running_, [](const auto& entry) {
-    std::lock_guard lock(entry.second->mutex);
-    return entry.second->finished;
-  });
   for (int slot = 1; slot <= survey::kDrives; ++slot) {
     const std::string root(survey::kDriveTable[slot - 1].rootPath);
-    answers_[slot - 1].reset();
-    const Kind kind = kindOf_(root);
-    begun_[slot - 1] = kind.remote;
-    if (!kind.remote) continue;
-    const std::string key = root + " " + kind.mapping;
-    if (running_.count(key) != 0) continue;  // still stuck from before: fails at once
-    auto answer = std::make_shared<Answer>();
+    begun_[slot - 1] = true;
+    jobs_[slot - 1].reset();
+    std::shared_ptr<Job>& last = lastJobs_[slot - 1];
+    {
+      std::lock_guard lock(shared_->mutex);
+      if (last && !last->classified) continue;  // its kind still hangs: fails at once
+    }
+    auto job = std::make_shared<Job>();
     try {
       // The thread has its own copies: it may outlive this survey and this object.
-      std::thread([answer, root, ask = ask_] {
+      std::thread([job, root, kindOf = kindOf_, ask = ask_, shared = shared_] {
+        Kind kind;
+        try {
+          kind = kindOf(root);
+        } catch (...) {
+          kind = {true, {}};  // unknown: asked on this thread, under the deadline
+        }
+        const std::string key = root + " " + kind.mapping;
+        {
+          std::lock_guard lock(shared->mutex);
+          job->classified = true;
+          job->remote = kind.remote;
+          // A local drive is asked by the survey; a network drive still
+          // stuck from before fails at once rather than stack up threads.
+          const bool stuck = kind.remote && !shared->asking.insert(key).second;
+          job->answered = kind.remote && stuck;
+          shared->changed.notify_all();
+          if (!kind.remote || stuck) return;
+        }
         survey::FreeSpaceCounters counters;
         std::int32_t result = 0;
         try {
@@ -58,17 +87,18 @@ void RemoteDrives::Begin() {
         } catch (...) {
           result = 0;
         }
-        std::lock_guard lock(answer->mutex);
-        answer->result = result;
-        answer->counters = counters;
-        answer->finished = true;
-        answer->done.notify_all();
+        std::lock_guard lock(shared->mutex);
+        shared->asking.erase(key);
+        job->result = result;
+        job->counters = counters;
+        job->answered = true;
+        shared->changed.notify_all();
       }).detach();
     } catch (const std::system_error&) {
       continue;  // no thread to be had: the drive fails rather than blocks
     }
-    running_[key] = answer;
-    answers_[slot - 1] = answer;
+    last = job;
+    jobs_[slot - 1] = job;
   }
 }
 
@@ -79,16 +109,29 @@ std::int32_t RemoteDrives::Ask(const std::string& rootPath, std::int32_t& sector
   if (slot == 0 || !begun_[slot - 1])
     return ask_(rootPath, sectorsPerCluster, bytesPerSector, freeClusters, totalClusters);
   begun_[slot - 1] = false;
-  const std::shared_ptr<Answer> answer = std::move(answers_[slot - 1]);
-  if (!answer) return 0;
-  std::unique_lock lock(answer->mutex);
-  if (!answer->done.wait_until(lock, surveyDeadline_, [&] { return answer->finished; })) return 0;
-  if (answer->result == 0) return 0;
-  sectorsPerCluster = answer->counters.sectorsPerCluster;
-  bytesPerSector = answer->counters.bytesPerSector;
-  freeClusters = answer->counters.freeClusters;
-  totalClusters = answer->counters.totalClusters;
-  return answer->result;
+  const std::shared_ptr<Job> job = std::move(jobs_[slot - 1]);
+  if (!job) return 0;
+  std::unique_lock lock(shared_->mutex);
+  const auto ready = [&job] { return job->classified && (!job->remote || job->answered); };
+  while (!ready()) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= surveyDeadline_) return 0;
+    shared_->changed.wait_until(lock, std::min(now + kWaitSlice, surveyDeadline_));
+    if (ready()) break;
+    lock.unlock();
+    WhileWaiting();
+    lock.lock();
+  }
+  if (!job->remote) {
+    lock.unlock();
+    return ask_(rootPath, sectorsPerCluster, bytesPerSector, freeClusters, totalClusters);
+  }
+  if (job->result == 0) return 0;
+  sectorsPerCluster = job->counters.sectorsPerCluster;
+  bytesPerSector = job->counters.bytesPerSector;
+  freeClusters = job->counters.freeClusters;
+  totalClusters = job->counters.totalClusters;
+  return job->result;
 }
 
 RemoteDrives::Kind SystemDriveKind(const std::string& rootPath) {

@@ -1,9 +1,12 @@
 // Network drives (GetDriveTypeA = DRIVE_REMOTE) may not answer for a long
-// time when their server has gone away. Their questions run on threads of
-// their own, all started as the survey begins, and the survey waits for them
-// together until one deadline. A drive still stuck from an earlier survey
-// fails at once. Ending the process ends the threads with it: the
-// redirector's waits give way to the process's end, unlike Linux kernel
+// time when their server has gone away, and under Wine even the question of
+// a drive's kind touches the volume. So every letter is classified on a
+// thread of its own as the survey begins, and a network drive is asked there
+// too; the survey waits for them together until one deadline, in slices that
+// let the window paint (drives::WhileWaiting). Local drives are asked on the
+// caller's thread once their kind is known. A letter still stuck from an
+// earlier survey fails at once. Ending the process ends the threads with it:
+// the redirector's waits give way to the process's end, unlike Linux kernel
 // waits, so no child process is needed here.
 #pragma once
 
@@ -11,7 +14,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 
@@ -39,15 +41,18 @@ class RemoteDrives {
                    std::int32_t& totalClusters);
 
  private:
-  struct Answer;
+  struct Shared;
+  struct Job;
   KindOf kindOf_;
   survey::FreeSpaceCall ask_;
   std::chrono::milliseconds deadline_;
   std::chrono::steady_clock::time_point surveyDeadline_;
-  std::map<std::string, std::shared_ptr<Answer>> running_;  // by letter and mapping
-  // Per slot of the survey begun: nothing (asked here), or the answer to wait for.
+  std::shared_ptr<Shared> shared_;  // with the threads, which may outlive this object
+  // Per slot: whether the survey begun asks it, the job to wait for (none:
+  // it fails), and the letter's last job, which may still be classifying.
   std::array<bool, survey::kDrives> begun_{};
-  std::array<std::shared_ptr<Answer>, survey::kDrives> answers_{};
+  std::array<std::shared_ptr<Job>, survey::kDrives> jobs_{};
+  std::array<std::shared_ptr<Job>, survey::kDrives> lastJobs_{};
 };
 
 // The drive kinds as kernel32 tells them.

@@ -37,9 +37,21 @@ Form2::Form2()
 
 void Form2::Survey() {
   LabelTable table({&lbla, &lblb, &lbl1, &lbl2, &lbl3, &lbl4, &lbl5, &lbl6, &lbl7});
-  // Slow volumes: the windows keep painting while the survey waits.
-  drives::SetWhileWaiting(tk::PaintPending);
-  survey::SurveyDrives(freeSpaceQuery, table);
+  {
+    // Slow volumes: the windows keep painting while the survey waits, and
+    // the clicks and keys that come meanwhile (also those still queued when
+    // it ends) are dropped: a queued Refresh would run the wait again.
+    bool waited = false;
+    drives::SetWhileWaiting([&waited] {
+      waited = true;
+      tk::PaintPending();
+    });
+    const struct Unhook {
+      ~Unhook() { drives::SetWhileWaiting(nullptr); }
+    } unhook;
+    survey::SurveyDrives(freeSpaceQuery, table);
+    if (waited) tk::PaintPending();
+  }
   // Which volume stands behind each letter, as of this survey (Linux only;
   // Windows users know their drive letters).
   const std::array<std::pair<tk::Label*, tk::Label*>, survey::kDrives> lines = {{

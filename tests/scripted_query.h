@@ -2,12 +2,15 @@
 // the rest, and records every call with the counters it received.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "drives/waiting.h"
 #include "survey/survey.h"
 
 namespace testing_survey {
@@ -37,5 +40,20 @@ struct ScriptedQuery {
     };
   }
 };
+
+// A volume that answers after `length`, waited for in slices as the
+// platform's queries wait; `at` runs at the start of each slice with the
+// time waited so far.
+inline void SlowVolume(std::chrono::milliseconds length,
+                       const std::function<void(std::chrono::milliseconds)>& at) {
+  using namespace std::chrono;
+  const auto start = steady_clock::now();
+  for (auto elapsed = 0ms; elapsed < length;
+       elapsed = duration_cast<milliseconds>(steady_clock::now() - start)) {
+    at(elapsed);
+    std::this_thread::sleep_for(drives::kWaitSlice);
+    drives::WhileWaiting();
+  }
+}
 
 }  // namespace testing_survey

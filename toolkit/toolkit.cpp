@@ -19,6 +19,7 @@ namespace {
 std::vector<Form*> loadedForms;
 std::optional<std::pair<std::string, int>> injectedFailure;
 testing::MessageBoxHook messageBoxHook;
+bool paintingPending = false;  // a handler waits in PaintPending
 
 void DefaultUnhandledError(const Error& error) {
   MsgBox(DescribeError(error));
@@ -365,6 +366,9 @@ void Form::Unload() {
 // ---- Dispatch and errors ---------------------------------------------------
 
 void Dispatch(const std::function<void()>& handler) {
+  // A handler is waiting: an event that still gets through (a message sent
+  // from another program) runs nothing inside it.
+  if (paintingPending) return;
   try {
     handler();
   } catch (const Error& error) {
@@ -415,7 +419,11 @@ void Shell(const std::string& programPath) {
 
 std::string Dir(const std::string& path) { return system::FileName(path); }
 
-void PaintPending() { backend::PaintPending(); }
+void PaintPending() {
+  paintingPending = true;
+  backend::PaintPending();
+  paintingPending = false;
+}
 
 double Val(std::string_view text) { return format::Val(text); }
 std::string Str(double value) { return format::Str(value); }

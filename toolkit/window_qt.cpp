@@ -716,9 +716,50 @@ void MessageBox(const std::string& prompt) {
   box.exec();
 }
 
+namespace {
+
+// While a handler waits: the user's input and the window system's close
+// requests are eaten, so they neither run a handler inside the waiting one
+// nor wait in the queue to run after it.
+class InputDropper final : public QObject {
+ protected:
+  bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::MouseMove:
+      case QEvent::Wheel:
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::ShortcutOverride:
+      case QEvent::Shortcut:
+      case QEvent::ContextMenu:
+      case QEvent::TouchBegin:
+      case QEvent::TouchUpdate:
+      case QEvent::TouchEnd:
+      case QEvent::TabletPress:
+      case QEvent::TabletRelease:
+      case QEvent::Close:
+        event->ignore();
+        return true;
+      default:
+        return false;
+    }
+  }
+};
+
+}  // namespace
+
 void PaintPending() {
-  // Expose and paint events only; input stays queued for the loop.
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  // Everything the window system sent is taken, so input is dropped here
+  // rather than queued; posted events (repaints, layouts) run; timers and
+  // socket notifiers wait for the loop, so no timer handler runs inside.
+  InputDropper dropper;
+  QCoreApplication::instance()->installEventFilter(&dropper);
+  QCoreApplication::processEvents(QEventLoop::X11ExcludeTimers |
+                                  QEventLoop::ExcludeSocketNotifiers);
+  QCoreApplication::instance()->removeEventFilter(&dropper);
 }
 
 // Qt reports no cause of its failures.

@@ -937,9 +937,16 @@ void MessageBox(const std::string& prompt) {
 }
 
 void PaintPending() {
-  // Paint messages only; input stays queued for the loop.
   MSG message;
-  while (PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE)) DispatchMessageW(&message);
+  // The user's keys and clicks (the title bar's close button too) that came
+  // meanwhile are dropped, not queued to run after the waiting handler.
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT)) {
+  }
+  // Then painting (WM_PAINT, which sends WM_NCPAINT and WM_ERASEBKGND);
+  // timers and posted messages wait for the loop, so no handler runs here.
+  // Bounded, should a window leave its update region invalid.
+  for (int i = 0; i < 256 && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT); ++i)
+    DispatchMessageW(&message);
 }
 
 std::optional<SystemCause> TakeFailure() { return std::exchange(lastFailure, std::nullopt); }

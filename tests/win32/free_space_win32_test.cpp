@@ -5,6 +5,7 @@
 //   TAMBERLODE_WINE_SURVEY   nine texts separated by "|", "*" for any
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -20,6 +21,7 @@
 
 #include "drives/module1.h"
 #include "drives/remote_win32.h"
+#include "drives/waiting.h"
 #include "survey/survey.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -127,15 +129,41 @@ TEST(FreeSpaceQuery, SurveyOfTheMappedDrives) {
   }
 }
 
+// Holds the threads that wait on it until the test opens it, or `limit` passes.
+struct Gate {
+  std::mutex mutex;
+  std::condition_variable opened;
+  bool open = false;
+  void Wait(std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex);
+    opened.wait_for(lock, limit, [this] { return open; });
+  }
+  void Open() {
+    {
+      std::lock_guard lock(mutex);
+      open = true;
+    }
+    opened.notify_all();
+  }
+};
+
+std::array<std::string, survey::kDrives> Survey(drives::RemoteDrives& remote) {
+  survey::TextTable table;
+  survey::SurveyDrives(
+      {[&remote] { remote.Begin(); },
+       [&remote](const std::string& root, std::int32_t& a, std::int32_t& b, std::int32_t& c,
+                 std::int32_t& d) { return remote.Ask(root, a, b, c, d); }},
+      table);
+  return table.Texts();
+}
+
 // Network drives: D: hangs until the test lets it go, E: answers, C: is a
 // local disk. One survey waits one deadline; the hung drive then fails at
 // once until it has answered, and a new mapping of its letter is asked anew.
 TEST(RemoteDrives, AskedSideBySideUnderOneDeadlineAndAStuckDriveFailsAtOnce) {
   using namespace std::chrono_literals;
   struct Shared {
-    std::mutex mutex;
-    std::condition_variable released;
-    bool open = false;
+    Gate gate;
     std::atomic<int> dCalls{0};
     std::atomic<bool> localOnCaller{true};
     std::string mapping = "\\Device\\LanmanRedirector\\;D:0\\server\\share";
@@ -151,8 +179,7 @@ TEST(RemoteDrives, AskedSideBySideUnderOneDeadlineAndAStuckDriveFailsAtOnce) {
                        std::int32_t& free, std::int32_t& total) -> std::int32_t {
         if (root == "d:\\") {
           ++shared->dCalls;
-          std::unique_lock lock(shared->mutex);
-          shared->released.wait(lock, [&] { return shared->open; });
+          shared->gate.Wait(std::chrono::minutes(1));
         } else if (root == "c:\\") {
           if (std::this_thread::get_id() != caller) shared->localOnCaller = false;
         } else if (root != "e:\\") {
@@ -163,15 +190,7 @@ TEST(RemoteDrives, AskedSideBySideUnderOneDeadlineAndAStuckDriveFailsAtOnce) {
         return 1;
       },
       400ms);
-  const auto run = [&remote] {
-    survey::TextTable table;
-    survey::SurveyDrives(
-        {[&remote] { remote.Begin(); },
-         [&remote](const std::string& root, std::int32_t& a, std::int32_t& b, std::int32_t& c,
-                   std::int32_t& d) { return remote.Ask(root, a, b, c, d); }},
-        table);
-    return table.Texts();
-  };
+  const auto run = [&remote] { return Survey(remote); };
 
   auto begin = std::chrono::steady_clock::now();
   auto texts = run();
@@ -193,14 +212,63 @@ TEST(RemoteDrives, AskedSideBySideUnderOneDeadlineAndAStuckDriveFailsAtOnce) {
   run();
   EXPECT_EQ(shared->dCalls, 2);
 
-  {
-    std::lock_guard lock(shared->mutex);
-    shared->open = true;
-  }
-  shared->released.notify_all();
+  shared->gate.Open();
   std::this_thread::sleep_for(100ms);
   texts = run();
   EXPECT_EQ(texts[3], "512MB");
+}
+
+// Under Wine the question of a drive's kind touches the volume, and F:'s
+// hangs. It holds F: alone and only until the deadline, the window keeps
+// painting meanwhile, the caller's thread never asks a kind, and the next
+// survey gives F: up at once.
+TEST(RemoteDrives, AHangingDriveTypeCallHoldsOnlyItsLetterAndNeverTheCaller) {
+  using namespace std::chrono_literals;
+  struct Shared {
+    Gate gate;
+    std::atomic<int> fCalls{0};
+    std::atomic<bool> kindOnCaller{false};
+  };
+  auto shared = std::make_shared<Shared>();
+  const std::thread::id caller = std::this_thread::get_id();
+  drives::RemoteDrives remote(
+      [shared, caller](const std::string& root) -> drives::RemoteDrives::Kind {
+        if (std::this_thread::get_id() == caller) shared->kindOnCaller = true;
+        if (root == "f:\\") {
+          ++shared->fCalls;
+          shared->gate.Wait(3s);
+        }
+        return {};
+      },
+      [](const std::string& root, std::int32_t& spc, std::int32_t& bps, std::int32_t& free,
+         std::int32_t& total) -> std::int32_t {
+        if (root != "c:\\" && root != "g:\\") return 0;
+        spc = 8, bps = 512, total = 1 << 20, free = root == "c:\\" ? 1 << 18 : 1 << 16;
+        return 1;
+      },
+      400ms);
+  int paints = 0;
+  drives::SetWhileWaiting([&paints] { ++paints; });
+
+  auto begin = std::chrono::steady_clock::now();
+  auto texts = Survey(remote);
+  const auto took = std::chrono::steady_clock::now() - begin;
+  EXPECT_GE(took, 400ms);
+  EXPECT_LT(took, 2s);
+  EXPECT_EQ(texts[2], "1024MB");
+  EXPECT_EQ(texts[5], "n/a");
+  EXPECT_EQ(texts[6], "256MB");
+  EXPECT_FALSE(shared->kindOnCaller);
+  EXPECT_GE(paints, 400ms / drives::kWaitSlice / 2) << "the window could not paint while waiting";
+
+  begin = std::chrono::steady_clock::now();
+  texts = Survey(remote);
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, 300ms);
+  EXPECT_EQ(texts[5], "n/a");
+  EXPECT_EQ(shared->fCalls, 1);  // no second thread behind the hanging one
+
+  drives::SetWhileWaiting(nullptr);
+  shared->gate.Open();
 }
 
 }  // namespace
