@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <string>
 
@@ -52,17 +53,19 @@ TEST(Format, RejectsUnknownPatternsAndNonFiniteValues) {
 }
 
 // A German locale of our own, compiled into a temporary folder, so the test
-// needs no locale installed system-wide.
+// needs no locale installed system-wide. Once loaded, its files go again.
 bool UseGermanLocale() {
   if (std::setlocale(LC_ALL, "de_DE.UTF-8")) return true;
   const std::string dir = testing::TempDir() + "tamberlode-locales";
   const std::string command =
       "mkdir -p " + dir + " && localedef -i de_DE -f UTF-8 " + dir + "/de_DE.UTF-8 >/dev/null 2>&1";
-  if (std::system(command.c_str()) != 0) return false;
   static std::string locpath;  // putenv keeps the very string
   locpath = "LOCPATH=" + dir;
-  putenv(locpath.data());
-  return std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+  const bool made = std::system(command.c_str()) == 0 && putenv(locpath.data()) == 0 &&
+                    std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+  return made;
 }
 
 TEST(Format, IgnoresTheCLocale) {
