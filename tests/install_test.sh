@@ -259,7 +259,11 @@ $built"
 
   # No errors or warnings; nor the hardening and stripping notes, which are
   # only informational to lintian but are what the release build promises.
-  lint=$(lintian --info --display-info "$deb" 2>&1 | grep -v '^running with root privileges' || true)
+  # Lintian leaves a database file in its temporary folder: give it ours.
+  mkdir -p "$work/lintian"
+  lint=$(TMPDIR=$work/lintian lintian --info --display-info "$deb" 2>&1 |
+    grep -v '^running with root privileges' || true)
+  rm -rf "$work/lintian"
   echo "lintian: ${lint:-no tags}"
   if grep -qE '^[EW]: |^I: tamberlode: (hardening-|binary-has-unneeded-section)' <<<"$lint"; then
     fail "lintian: $lint"
