@@ -7,8 +7,7 @@ frmAbout::frmAbout()
                 .clientHeight = 3555,
                 .frame = tk::Frame::FixedDialog,
                 .left = 4335,
-                .top = 495}),
-      registry(&about::PlatformRegistry()) {}
+                .top = 495}) {}
 
 void frmAbout::Form_Load() {
   const tk::AppProperties app = tk::App();

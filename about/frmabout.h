@@ -41,8 +41,9 @@ class frmAbout final : public tk::Form {
   bool GetKeyValue(const about::RegistryKey& KeyRoot, const std::string& KeyName,
                    const std::string& SubKeyRef, std::string& KeyVal);
 
-  // The registry the launcher reads: the platform's, unless a test serves one.
-  about::Registry* registry;
+  // The registry the launcher reads: a test's own, or none: the platform's,
+  // made for each press of System Info.
+  about::Registry* registry = nullptr;
 
  protected:
   void Form_Load() override;

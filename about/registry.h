@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -43,9 +44,11 @@ class Registry {
   virtual std::int32_t RegCloseKey(RegistryKey hKey) = 0;
 };
 
-// advapi32 on Windows (through BothViews); on Linux a read-only stand-in
-// that refuses any open asking for more than read rights.
-Registry& PlatformRegistry();
+// The platform's registry, for one press of System Info: advapi32 on
+// Windows (through BothViews); on Linux a read-only stand-in that refuses
+// any open asking for more than read rights, and whose value is found by a
+// search of PATH that waits in slices with `whileWaiting` between them.
+std::unique_ptr<Registry> PlatformRegistry(std::function<void()> whileWaiting = {});
 
 // For a 32-bit program on 64-bit Windows, which sees only the registry's
 // 32-bit view: a key or value missing there is looked up again in the 64-bit

@@ -4,32 +4,26 @@
 // installed system-information program found on $PATH. Every other key is
 // missing, as is the value where none of the programs is installed. It
 // answers with the status codes advapi32 would.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <map>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "about/registry.h"
+#include "posix/child_runner.h"
 
 namespace about {
 namespace {
@@ -82,18 +76,9 @@ std::vector<std::string> PathFolders() {
   return folders;
 }
 
-// One folder's look-up, in a child of its own.
-struct Look {
-  pid_t pid = -1;
-  int answer = -1;  // read end of the child's pipe
-};
-
-// Writes one byte: which of `files` (kTools in that folder) are runnable
-// files, one bit each. System calls only: this is a copy of a threaded process.
-[[noreturn]] void LookInChild(int answerFd, pid_t parent,
-                              const std::array<std::string, kTools.size()>& files) {
-  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (::getppid() != parent) ::_exit(1);
+// Which of kTools are runnable files in `folder`, one bit each. Runs in a
+// child: system calls only.
+std::optional<unsigned char> LookIn(const std::array<std::string, kTools.size()>& files) {
   unsigned char found = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
     struct stat info {};
@@ -101,49 +86,14 @@ struct Look {
         ::access(files[i].c_str(), X_OK) == 0)
       found |= static_cast<unsigned char>(1U << i);
   }
-  while (::write(answerFd, &found, 1) < 0 && errno == EINTR) {
-  }
-  ::_exit(0);
+  return found;
 }
 
-void WaitForExit(pid_t pid) {
-  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-  }
-}
-
-// Folders whose look-up did not answer in an earlier search: while its
-// child is stuck, a folder gets no second one and holds no tool.
-std::mutex stuckMutex;
-std::map<std::string, int>& StuckFolders() {  // folder -> read end of its child's pipe
-  static std::map<std::string, int> folders;
-  return folders;
-}
-
-bool StillStuck(const std::string& folder) {
-  auto& stuck = StuckFolders();
-  const auto it = stuck.find(folder);
-  if (it == stuck.end()) return false;
-  pollfd entry{it->second, POLLIN, 0};
-  if (::poll(&entry, 1, 0) == 0) return true;
-  ::close(it->second);  // the child has ended; its own thread reaped it
-  stuck.erase(it);
-  return false;
-}
-
-Look StartLook(const std::string& folder) {
-  std::array<std::string, kTools.size()> files;
-  for (std::size_t i = 0; i < kTools.size(); ++i) files[i] = folder + std::string(kTools[i]);
-  int ends[2];
-  if (::pipe2(ends, O_CLOEXEC) != 0) return {};
-  const pid_t parent = ::getpid();
-  const pid_t pid = ::fork();
-  if (pid == 0) LookInChild(ends[1], parent, files);
-  ::close(ends[1]);
-  if (pid < 0) {
-    ::close(ends[0]);
-    return {};
-  }
-  return {pid, ends[0]};
+// The searches' children, by folder: a folder whose look is still stuck
+// from an earlier search gets no second child and holds no tool.
+posix::ChildRunner& Looks() {
+  static posix::ChildRunner looks;
+  return looks;
 }
 
 // Looked up afresh at each query, so a program installed or removed while
@@ -151,37 +101,21 @@ Look StartLook(const std::string& folder) {
 // at in a child of its own, all side by side under one deadline; a folder
 // that has not answered by then holds none of the tools. Tools go in the
 // order of kTools, each in the order of PATH.
-std::optional<std::string> FindTool() {
+std::optional<std::string> FindTool(const posix::WhileWaiting& whileWaiting) {
   const std::vector<std::string> folders = PathFolders();
-  std::vector<unsigned char> found(folders.size(), 0);
-  std::vector<Look> looks(folders.size());
-  const std::lock_guard lock(stuckMutex);
-  for (std::size_t i = 0; i < folders.size(); ++i)
-    if (!StillStuck(folders[i])) looks[i] = StartLook(folders[i]);
-
-  const auto deadline = std::chrono::steady_clock::now() + kSearchDeadline;
+  std::vector<bool> looking(folders.size(), false);
   for (std::size_t i = 0; i < folders.size(); ++i) {
-    if (looks[i].pid < 0) continue;
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd entry{looks[i].answer, POLLIN, 0};
-    int ready = 0;
-    do {
-      ready = ::poll(&entry, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
-    } while (ready < 0 && errno == EINTR);
-    if (ready <= 0) {
-      // Reaped by a thread of its own the moment it ends.
-      StuckFolders()[folders[i]] = looks[i].answer;
-      try {
-        std::thread(WaitForExit, looks[i].pid).detach();
-      } catch (const std::system_error&) {
-      }
-      continue;
-    }
-    if (::read(looks[i].answer, &found[i], 1) != 1) found[i] = 0;
-    ::close(looks[i].answer);
-    WaitForExit(looks[i].pid);
+    std::array<std::string, kTools.size()> files;
+    for (std::size_t tool = 0; tool < kTools.size(); ++tool)
+      files[tool] = folders[i] + std::string(kTools[tool]);
+    looking[i] = Looks().StartFor<unsigned char>(
+        folders[i], [files = std::move(files)] { return LookIn(files); });
   }
+  const auto deadline = std::chrono::steady_clock::now() + kSearchDeadline;
+  std::vector<unsigned char> found(folders.size(), 0);
+  for (std::size_t i = 0; i < folders.size(); ++i)
+    if (looking[i])
+      found[i] = Looks().CollectFor<unsigned char>(folders[i], deadline, whileWaiting).value_or(0);
   for (std::size_t tool = 0; tool < kTools.size(); ++tool)
     for (std::size_t i = 0; i < folders.size(); ++i)
       if ((found[i] & (1U << tool)) != 0) return folders[i] + std::string(kTools[tool]);
@@ -190,6 +124,9 @@ std::optional<std::string> FindTool() {
 
 class StandInRegistry final : public Registry {
  public:
+  explicit StandInRegistry(posix::WhileWaiting whileWaiting)
+      : whileWaiting_(std::move(whileWaiting)) {}
+
   std::int32_t RegOpenKeyExA(RegistryKey hKey, const char* lpSubKey, std::uint32_t,
                              std::uint32_t samDesired, RegistryKey& phkResult) override {
     if (hKey != kHkeyLocalMachine || lpSubKey == nullptr || !SameName(lpSubKey, kToolKey)) {
@@ -213,7 +150,7 @@ class StandInRegistry final : public Registry {
       if (!open_.contains(hKey)) return kErrorInvalidHandle;
     }
     if (lpValueName == nullptr || !SameName(lpValueName, kToolValue)) return kErrorFileNotFound;
-    const std::optional<std::string> tool = FindTool();
+    const std::optional<std::string> tool = FindTool(whileWaiting_);
     if (!tool) return kErrorFileNotFound;
     // A text value holds its closing NUL, as REG_SZ data does.
     const std::size_t needed = tool->size() + 1;
@@ -233,6 +170,7 @@ class StandInRegistry final : public Registry {
   }
 
  private:
+  posix::WhileWaiting whileWaiting_;
   std::mutex mutex_;
   // Well away from 0 and from the predefined roots (0x80000000 and up).
   RegistryKey nextHandle_ = 0x100;
@@ -241,9 +179,8 @@ class StandInRegistry final : public Registry {
 
 }  // namespace
 
-Registry& PlatformRegistry() {
-  static StandInRegistry registry;
-  return registry;
+std::unique_ptr<Registry> PlatformRegistry(std::function<void()> whileWaiting) {
+  return std::make_unique<StandInRegistry>(std::move(whileWaiting));
 }
 
 std::string FromAnsiCodePage(std::string_view data) { return std::string(data); }

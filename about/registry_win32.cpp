@@ -149,10 +149,10 @@ std::unique_ptr<Registry> BothViews(Registry& raw) {
   return std::make_unique<BothViewsRegistry>(raw);
 }
 
-Registry& PlatformRegistry() {
+std::unique_ptr<Registry> PlatformRegistry(std::function<void()>) {
+  // advapi32's reads do not wait on volumes: nothing to do between slices.
   static Advapi32Registry advapi32;
-  static const std::unique_ptr<Registry> registry = BothViews(advapi32);
-  return *registry;
+  return BothViews(advapi32);
 }
 
 std::string FromAnsiCodePage(std::string_view data) {

@@ -1,10 +1,11 @@
 // The System Info button: finds the system-information tool through two
-// registry values and starts it, or shows the one message of the program.
+// registry values and starts it, or says that it is unavailable.
 #include <array>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -64,17 +65,34 @@ void frmAbout::StartSysInfo() {
   bool started = false;
   try {
     std::string path;
-    // The first value names the program itself and is used as it is.
-    bool found = GetKeyValue(about::kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO",
-                             "PATH", path);
-    // The second names its folder; always a backslash of our own, also after
-    // a folder that ends in one.
-    if (!found &&
-        GetKeyValue(about::kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Shared Tools Location",
-                    "MSINFO", path) &&
-        !tk::Dir(path + std::string(kToolFile)).empty()) {
-      path += kToolFile;
-      found = true;
+    bool found = false;
+    {
+      // The search may wait (on Linux, for the folders of PATH): the windows
+      // repaint meanwhile, the busy cursor shows and input is dropped.
+      tk::Wait wait;
+      std::unique_ptr<about::Registry> platform;
+      about::Registry* const served = registry;
+      if (served == nullptr) {
+        platform = about::PlatformRegistry(wait.Hook());
+        registry = platform.get();
+      }
+      const struct Restore {
+        frmAbout& form;
+        about::Registry* served;
+        ~Restore() { form.registry = served; }
+      } restore{*this, served};
+      // The first value names the program itself and is used as it is.
+      found = GetKeyValue(about::kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO",
+                          "PATH", path);
+      // The second names its folder; always a backslash of our own, also
+      // after a folder that ends in one.
+      if (!found &&
+          GetKeyValue(about::kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Shared Tools Location",
+                      "MSINFO", path) &&
+          !tk::Dir(path + std::string(kToolFile)).empty()) {
+        path += kToolFile;
+        found = true;
+      }
     }
     if (found) {
       // The exact path is the program: never a command line split at spaces.
@@ -89,8 +107,12 @@ void frmAbout::StartSysInfo() {
 
 bool frmAbout::GetKeyValue(const about::RegistryKey& KeyRoot, const std::string& KeyName,
                            const std::string& SubKeyRef, std::string& KeyVal) {
-  OpenKey key(*registry);
-  if (registry->RegOpenKeyExA(KeyRoot, KeyName.c_str(), 0, kKeyAccess, key.handle) !=
+  // Outside a press (a test's direct call), the platform's registry.
+  std::unique_ptr<about::Registry> platform;
+  about::Registry& reader =
+      registry != nullptr ? *registry : *(platform = about::PlatformRegistry());
+  OpenKey key(reader);
+  if (reader.RegOpenKeyExA(KeyRoot, KeyName.c_str(), 0, kKeyAccess, key.handle) !=
       about::kErrorSuccess) {
     KeyVal.clear();
     return false;
@@ -99,8 +121,8 @@ bool frmAbout::GetKeyValue(const about::RegistryKey& KeyRoot, const std::string&
   std::array<unsigned char, kValueBufferSize> buffer{};
   std::uint32_t size = kValueBufferSize;
   std::uint32_t type = 0;
-  if (registry->RegQueryValueExA(key.handle, SubKeyRef.c_str(), nullptr, type, buffer.data(),
-                                 size) != about::kErrorSuccess) {
+  if (reader.RegQueryValueExA(key.handle, SubKeyRef.c_str(), nullptr, type, buffer.data(), size) !=
+      about::kErrorSuccess) {
     KeyVal.clear();
     return false;
   }

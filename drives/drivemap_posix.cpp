@@ -49,25 +49,6 @@ bool Contains(const std::array<std::string_view, N>& list, std::string_view item
   return false;
 }
 
-// Whether a call into the filesystem may wait on something other than a
-// local disk: a server, a FUSE daemon.
-bool MayHang(libmnt_fs* fs) {
-  const std::string_view type = View(mnt_fs_get_fstype(fs));
-  return mnt_fs_is_netfs(fs) == 1 || type.starts_with("fuse") || type == "sshfs";
-}
-
-// A filesystem on a block device that cannot hang by itself. An overlay,
-// a tmpfs root or anything of unknown make is not counted.
-bool OnLocalDevice(libmnt_fs* fs) {
-  return !MayHang(fs) && View(mnt_fs_get_srcpath(fs)).starts_with("/dev/");
-}
-
-// Whether `path` lies strictly below the directory `dir`.
-bool Below(std::string_view path, std::string_view dir) {
-  if (dir == "/") return path.size() > 1 && path.front() == '/';
-  return path.size() > dir.size() + 1 && path.starts_with(dir) && path[dir.size()] == '/';
-}
-
 // Whether an entry other than the root can carry a letter at all.
 bool MayHaveLetter(libmnt_fs* fs) {
   const std::string_view target = View(mnt_fs_get_target(fs));
@@ -90,7 +71,6 @@ Volume VolumeOf(libmnt_fs* fs) {
   volume.fstype = View(mnt_fs_get_fstype(fs));
   volume.device = mnt_fs_get_devno(fs);
   volume.mountId = mnt_fs_get_id(fs) > 0 ? mnt_fs_get_id(fs) : 0;
-  volume.local = OnLocalDevice(fs);
   return volume;
 }
 
@@ -123,6 +103,26 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+// Octal escapes, as findmnt writes them, for what would make a description
+// ambiguous or unsafe to print: a backslash, an opening parenthesis, and
+// every control character (C0 and DEL).
+std::string Escaped(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\\' || c == '(' || byte < 0x20 || byte == 0x7f) {
+      const char octal[] = {'\\', static_cast<char>('0' + (byte >> 6)),
+                            static_cast<char>('0' + ((byte >> 3) & 7)),
+                            static_cast<char>('0' + (byte & 7))};
+      out.append(octal, sizeof octal);
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 DriveMap BuildDriveMap(libmnt_table* table) {
@@ -137,20 +137,6 @@ DriveMap BuildDriveMap(libmnt_table* table) {
   libmnt_fs* fs = nullptr;
   while (mnt_table_next_fs(table, iter, &fs) == 0) entries.push_back(fs);
   mnt_free_iter(iter);
-
-  // Mount points of filesystems that may hang: a path through one of them
-  // may hang too, whatever lies at its end.
-  std::vector<std::string_view> mayHang;
-  for (libmnt_fs* entry : entries)
-    if (MayHang(entry)) mayHang.push_back(View(mnt_fs_get_target(entry)));
-  const auto finish = [&mayHang](DriveMap& done) {
-    for (std::optional<Volume>& volume : done) {
-      if (!volume || !volume->local) continue;
-      for (std::string_view dir : mayHang)
-        if (Below(volume->target, dir)) volume->local = false;
-    }
-    return done;
-  };
 
   // A later mount on the same point hides the earlier one: only the last
   // entry per mount point can be reached by a path.
@@ -183,7 +169,7 @@ DriveMap BuildDriveMap(libmnt_table* table) {
       slot = nextSlot++;
     if (slot != 0 && !map[slot - 1]) map[slot - 1] = std::move(volume);
   }
-  return finish(map);
+  return map;
 }
 
 std::optional<DriveMap> DriveMapFromText(std::string_view mountTable) {
@@ -207,73 +193,8 @@ std::string DescribeSlot(const DriveMap& map, int slot) {
   const std::optional<Volume>& volume = map[slot - 1];
   if (!volume)
     return "No volume has the letter " + std::string(survey::kDriveTable[slot - 1].letter);
-  if (volume->source.empty()) return volume->target;
-  return volume->target + " (" + volume->source + ")";
-}
-
-int SlotOfRootPath(const char* rootPath) {
-  if (rootPath == nullptr) return 0;
-  const std::string_view path(rootPath);
-  if (path.size() != 3 || path[1] != ':' || path[2] != '\\') return 0;
-  const char letter = path[0];
-  if (letter >= 'a' && letter <= 'i') return letter - 'a' + 1;
-  if (letter >= 'A' && letter <= 'I') return letter - 'A' + 1;
-  return 0;
-}
-
-namespace {
-
-survey::FsStats StatsOf(const struct statfs& info) {
-  // Some filesystems leave f_frsize zero; f_bsize is the unit then.
-  const auto unit = static_cast<std::uint64_t>(info.f_frsize != 0 ? info.f_frsize : info.f_bsize);
-  return {unit, static_cast<std::uint64_t>(info.f_blocks),
-          static_cast<std::uint64_t>(info.f_bavail)};
-}
-
-}  // namespace
-
-int OpenCheckedRoot(const Volume& volume) {
-  int fd = -1;
-  do {
-    fd = ::open(volume.target.c_str(), O_PATH | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return -1;
-  // Where the path leads now: the mount's id where the kernel tells it
-  // (5.8 on), else the device. Cached attributes will do for this, and
-  // ask nothing of a filesystem mounted over the volume since.
-  struct statx where {};
-  bool same = ::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_MNT_ID, &where) == 0;
-  if (same && volume.mountId != 0 && (where.stx_mask & STATX_MNT_ID) != 0)
-    same = where.stx_mnt_id == static_cast<std::uint64_t>(volume.mountId);
-  else if (same && volume.device != 0)
-    same = makedev(where.stx_dev_major, where.stx_dev_minor) == volume.device;
-  if (same) return fd;
-  ::close(fd);
-  return -1;
-}
-
-std::optional<survey::FsStats> StatOfRoot(int root) {
-  struct statfs info {};
-  int rc = -1;
-  do {
-    rc = ::fstatfs(root, &info);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) return std::nullopt;
-  return StatsOf(info);
-}
-
-std::optional<survey::FsStats> CheckedStat(const Volume& volume) {
-  const int root = OpenCheckedRoot(volume);
-  if (root < 0) return std::nullopt;
-  const std::optional<survey::FsStats> stats = StatOfRoot(root);
-  ::close(root);
-  return stats;
-}
-
-std::string MountKey(const Volume& volume) {
-  if (volume.mountId == 0 && volume.device == 0) return "at " + volume.target;
-  return "mount " + std::to_string(volume.mountId) + " dev " +
-         std::to_string(major(volume.device)) + ":" + std::to_string(minor(volume.device));
+  if (volume->source.empty()) return Escaped(volume->target);
+  return Escaped(volume->target) + " (" + Escaped(volume->source) + ")";
 }
 
 MountSource KernelMountTable(const std::string& path) {
@@ -316,169 +237,6 @@ MountSource KernelMountTable(const std::string& path) {
     return DriveMapFromText(text);
   };
   return source;
-}
-
-DriveQuery::DriveQuery(MountSource source, VolumeCalls calls, std::chrono::milliseconds deadline,
-                       std::chrono::milliseconds rootsHeld)
-    : source_(std::move(source)),
-      calls_(std::move(calls)),
-      deadline_(deadline),
-      rootsHeld_(rootsHeld) {
-  roots_.fill(-1);
-}
-
-DriveQuery::~DriveQuery() {
-  {
-    std::lock_guard lock(mutex_);
-    ending_ = true;
-  }
-  wake_.notify_all();
-  if (releaser_.joinable()) releaser_.join();
-  DropRoots();
-}
-
-void DriveQuery::HoldRoots() {
-  releaseAt_ = std::chrono::steady_clock::now() + rootsHeld_;
-  if (releaser_.joinable()) return;
-  try {
-    releaser_ = std::thread(&DriveQuery::Release, this);
-  } catch (const std::system_error&) {
-    // No thread: the roots are held until the table changes.
-  }
-}
-
-void DriveQuery::Release() {
-  std::unique_lock lock(mutex_);
-  while (!ending_) {
-    const bool held = std::any_of(roots_.begin(), roots_.end(), [](int root) { return root >= 0; });
-    const bool surveying =
-        std::any_of(begun_.begin(), begun_.end(), [](bool begun) { return begun; });
-    if (held && !surveying && std::chrono::steady_clock::now() >= releaseAt_) {
-      DropRoots();  // closing a root asks nothing of its volume
-    } else if (held && !surveying) {
-      wake_.wait_until(lock, releaseAt_);
-    } else {
-      wake_.wait(lock);
-    }
-  }
-}
-
-void DriveQuery::DropRoots() {
-  for (int& root : roots_) {
-    if (root >= 0) ::close(root);
-    root = -1;
-  }
-}
-
-void DriveQuery::Look() {
-  if (map_ && !source_.changed()) return;
-  map_ = source_.read().value_or(BuildDriveMap(nullptr));
-  // Mounts moved: each root is taken and checked afresh.
-  DropRoots();
-}
-
-bool DriveQuery::Start(const Volume& volume) {
-  // The child's own copies, since it may outlive this query.
-  ChildCalls::Call call;
-  if (volume.local) {
-    call = [open = calls_.open, volume] {
-      ChildAnswer answer;
-      answer.fd = open(volume);
-      answer.ok = answer.fd >= 0;
-      return answer;
-    };
-  } else {
-    call = [ask = calls_.ask, volume] {
-      ChildAnswer answer;
-      if (const std::optional<survey::FsStats> stats = ask(volume)) answer = {true, *stats};
-      return answer;
-    };
-  }
-  // A mount still stuck from before gets no second child: it fails at once.
-  return children_.Start(MountKey(volume), call);
-}
-
-void DriveQuery::BeginSurvey() {
-  std::lock_guard lock(mutex_);
-  if (waiting_) return;
-  Look();
-  children_.AbandonAll();  // questions of an earlier survey that were never asked
-  surveyDeadline_ = std::chrono::steady_clock::now() + deadline_;
-  for (int slot = 1; slot <= survey::kDrives; ++slot) {
-    const std::optional<Volume>& volume = (*map_)[slot - 1];
-    begun_[slot - 1] = true;
-    asking_[slot - 1] = volume && roots_[slot - 1] < 0 && Start(*volume);
-  }
-}
-
-std::optional<survey::FsStats> DriveQuery::Ask(int slot, bool inSurvey) {
-  const std::optional<Volume> volume = (*map_)[slot - 1];
-  if (!volume) return std::nullopt;
-  int& root = roots_[slot - 1];
-  if (volume->local && root >= 0) {
-    HoldRoots();
-    return calls_.stat(*volume, root);
-  }
-  auto deadline = surveyDeadline_;
-  bool asking = asking_[slot - 1];
-  if (!inSurvey) {
-    deadline = std::chrono::steady_clock::now() + deadline_;
-    asking = Start(*volume);
-  }
-  if (!asking) return std::nullopt;
-  waiting_ = true;
-  ChildAnswer answer = children_.Collect(MountKey(*volume), deadline);
-  waiting_ = false;
-  if (!answer.ok) return std::nullopt;
-  if (!volume->local) return answer.stats;
-  if (answer.fd < 0) return std::nullopt;
-  root = answer.fd;
-  HoldRoots();
-  return calls_.stat(*volume, root);
-}
-
-std::int32_t DriveQuery::Query(const char* rootPath, std::int32_t& sectorsPerCluster,
-                               std::int32_t& bytesPerSector, std::int32_t& freeClusters,
-                               std::int32_t& totalClusters) {
-  const int slot = SlotOfRootPath(rootPath);
-  if (slot == 0) return 0;
-  std::optional<survey::FsStats> stats;
-  {
-    std::lock_guard lock(mutex_);
-    if (waiting_) return 0;
-    const bool inSurvey = begun_[slot - 1];
-    begun_[slot - 1] = false;
-    if (!inSurvey) Look();
-    stats = Ask(slot, inSurvey);
-    // From the survey's last question on, the roots are held for a while.
-    if (releaser_.joinable() &&
-        std::none_of(begun_.begin(), begun_.end(), [](bool b) { return b; }))
-      wake_.notify_all();
-  }
-  if (!stats) return 0;
-  const std::optional<survey::FreeSpaceCounters> counters = survey::CountersFromStats(*stats);
-  if (!counters) return 0;
-  sectorsPerCluster = counters->sectorsPerCluster;
-  bytesPerSector = counters->bytesPerSector;
-  freeClusters = counters->freeClusters;
-  totalClusters = counters->totalClusters;
-  return 1;
-}
-
-DriveMap DriveQuery::Map() {
-  std::lock_guard lock(mutex_);
-  if (!map_) {
-    map_ = source_.read().value_or(BuildDriveMap(nullptr));
-    DropRoots();
-  }
-  return *map_;
-}
-
-DriveQuery& SystemDriveQuery() {
-  // Never destroyed: the program may end in the middle of a survey's wait,
-  // where nothing may wait for the thread that lets go of the roots.
-  static DriveQuery* const query = new DriveQuery(KernelMountTable());
-  return *query;
 }
 
 }  // namespace drives

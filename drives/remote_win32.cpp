@@ -3,33 +3,68 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
 #include <set>
-#include <system_error>
-#include <thread>
-
-#include "drives/waiting.h"
 
 namespace drives {
+namespace {
+
+// A critical section held for one scope.
+class Lock {
+ public:
+  explicit Lock(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
+  ~Lock() { LeaveCriticalSection(&section_); }
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+
+ private:
+  CRITICAL_SECTION& section_;
+};
+
+}  // namespace
 
 // What the survey and its threads share.
 struct RemoteDrives::Shared {
-  std::mutex mutex;
-  std::condition_variable changed;
+  Shared() { InitializeCriticalSection(&section); }
+  ~Shared() { DeleteCriticalSection(&section); }
+  Shared(const Shared&) = delete;
+  Shared& operator=(const Shared&) = delete;
+
+  CRITICAL_SECTION section;
   std::set<std::string> asking;  // network drives being asked, by letter and mapping
 };
 
-// One letter of one survey.
+// One letter of one survey. `done` is set once the survey can go on: the
+// kind is known and, for a network drive, its answer is in.
 struct RemoteDrives::Job {
-  bool classified = false;
+  Job() : done(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  ~Job() {
+    if (done != nullptr) CloseHandle(done);
+  }
+  Job(const Job&) = delete;
+  Job& operator=(const Job&) = delete;
+
+  HANDLE done;
+  bool classified = false;  // under Shared::section, as the rest
   bool remote = false;
-  bool answered = false;
   std::int32_t result = 0;
   survey::FreeSpaceCounters counters;
 };
 
-RemoteDrives::RemoteDrives(KindOf kindOf, survey::FreeSpaceCall ask,
+namespace {
+
+// What one thread gets: its own copies, since it may outlive the survey
+// and the RemoteDrives object.
+struct Work {
+  std::shared_ptr<RemoteDrives::Job> job;
+  std::shared_ptr<RemoteDrives::Shared> shared;
+  std::string root;
+  RemoteDrives::KindOf kindOf;
+  survey::RootPathCall ask;
+};
+
+}  // namespace
+
+RemoteDrives::RemoteDrives(KindOf kindOf, survey::RootPathCall ask,
                            std::chrono::milliseconds deadline)
     : kindOf_(std::move(kindOf)),
       ask_(std::move(ask)),
@@ -38,9 +73,41 @@ RemoteDrives::RemoteDrives(KindOf kindOf, survey::FreeSpaceCall ask,
 
 namespace {
 
-int SlotOf(const std::string& rootPath) {
-  for (int slot = 1; slot <= survey::kDrives; ++slot)
-    if (survey::kDriveTable[slot - 1].rootPath == rootPath) return slot;
+DWORD WINAPI Classify(void* parameter) {
+  const std::unique_ptr<Work> work(static_cast<Work*>(parameter));
+  RemoteDrives::Job& job = *work->job;
+  RemoteDrives::Shared& shared = *work->shared;
+  RemoteDrives::Kind kind;
+  try {
+    kind = work->kindOf(work->root);
+  } catch (...) {
+    kind = {true, {}};  // unknown: asked here, under the deadline
+  }
+  const std::string key = work->root + " " + kind.mapping;
+  {
+    Lock lock(shared.section);
+    job.classified = true;
+    job.remote = kind.remote;
+    // A local drive is asked by the survey; a network drive still stuck
+    // from before fails at once rather than stack up threads.
+    if (!kind.remote || !shared.asking.insert(key).second) {
+      SetEvent(job.done);
+      return 0;
+    }
+  }
+  survey::FreeSpaceCounters counters;
+  std::int32_t result = 0;
+  try {
+    result = work->ask(work->root, counters.sectorsPerCluster, counters.bytesPerSector,
+                       counters.freeClusters, counters.totalClusters);
+  } catch (...) {
+    result = 0;
+  }
+  Lock lock(shared.section);
+  shared.asking.erase(key);
+  job.result = result;
+  job.counters = counters;
+  SetEvent(job.done);
   return 0;
 }
 
@@ -49,89 +116,63 @@ int SlotOf(const std::string& rootPath) {
 void RemoteDrives::Begin() {
   surveyDeadline_ = std::chrono::steady_clock::now() + deadline_;
   for (int slot = 1; slot <= survey::kDrives; ++slot) {
-    const std::string root(survey::kDriveTable[slot - 1].rootPath);
     begun_[slot - 1] = true;
     jobs_[slot - 1].reset();
     std::shared_ptr<Job>& last = lastJobs_[slot - 1];
     {
-      std::lock_guard lock(shared_->mutex);
+      Lock lock(shared_->section);
       if (last && !last->classified) continue;  // its kind still hangs: fails at once
     }
     auto job = std::make_shared<Job>();
-    try {
-      // The thread has its own copies: it may outlive this survey and this object.
-      std::thread([job, root, kindOf = kindOf_, ask = ask_, shared = shared_] {
-        Kind kind;
-        try {
-          kind = kindOf(root);
-        } catch (...) {
-          kind = {true, {}};  // unknown: asked on this thread, under the deadline
-        }
-        const std::string key = root + " " + kind.mapping;
-        {
-          std::lock_guard lock(shared->mutex);
-          job->classified = true;
-          job->remote = kind.remote;
-          // A local drive is asked by the survey; a network drive still
-          // stuck from before fails at once rather than stack up threads.
-          const bool stuck = kind.remote && !shared->asking.insert(key).second;
-          job->answered = kind.remote && stuck;
-          shared->changed.notify_all();
-          if (!kind.remote || stuck) return;
-        }
-        survey::FreeSpaceCounters counters;
-        std::int32_t result = 0;
-        try {
-          result = ask(root, counters.sectorsPerCluster, counters.bytesPerSector,
-                       counters.freeClusters, counters.totalClusters);
-        } catch (...) {
-          result = 0;
-        }
-        std::lock_guard lock(shared->mutex);
-        shared->asking.erase(key);
-        job->result = result;
-        job->counters = counters;
-        job->answered = true;
-        shared->changed.notify_all();
-      }).detach();
-    } catch (const std::system_error&) {
-      continue;  // no thread to be had: the drive fails rather than blocks
-    }
+    if (job->done == nullptr) continue;  // no event to be had: the drive fails rather than blocks
+    auto work = std::make_unique<Work>(
+        Work{job, shared_, std::string(survey::kDriveTable[slot - 1].rootPath), kindOf_, ask_});
+    const HANDLE thread = CreateThread(nullptr, 0, Classify, work.get(), 0, nullptr);
+    if (thread == nullptr) continue;  // no thread: the drive fails rather than blocks
+    work.release();                   // the thread's now
+    CloseHandle(thread);
     last = job;
     jobs_[slot - 1] = job;
   }
 }
 
-std::int32_t RemoteDrives::Ask(const std::string& rootPath, std::int32_t& sectorsPerCluster,
-                               std::int32_t& bytesPerSector, std::int32_t& freeClusters,
-                               std::int32_t& totalClusters) {
-  const int slot = SlotOf(rootPath);
-  if (slot == 0 || !begun_[slot - 1])
-    return ask_(rootPath, sectorsPerCluster, bytesPerSector, freeClusters, totalClusters);
+survey::Answer RemoteDrives::Ask(int slot, survey::FreeSpaceCounters& counters,
+                                 const survey::WhileWaiting& whileWaiting) {
+  if (slot < 1 || slot > survey::kDrives) return {};
+  const std::string root(survey::kDriveTable[slot - 1].rootPath);
+  const auto askHere = [&] {
+    return survey::Answer{ask_(root, counters.sectorsPerCluster, counters.bytesPerSector,
+                               counters.freeClusters, counters.totalClusters),
+                          {}};
+  };
+  if (!begun_[slot - 1]) return askHere();
   begun_[slot - 1] = false;
   const std::shared_ptr<Job> job = std::move(jobs_[slot - 1]);
-  if (!job) return 0;
-  std::unique_lock lock(shared_->mutex);
-  const auto ready = [&job] { return job->classified && (!job->remote || job->answered); };
-  while (!ready()) {
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= surveyDeadline_) return 0;
-    shared_->changed.wait_until(lock, std::min(now + kWaitSlice, surveyDeadline_));
-    if (ready()) break;
-    lock.unlock();
-    WhileWaiting();
-    lock.lock();
+  if (!job) return {};
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        surveyDeadline_ - std::chrono::steady_clock::now());
+    const DWORD slice = static_cast<DWORD>(std::clamp<long long>(left.count(), 0, 25));
+    if (WaitForSingleObject(job->done, slice) == WAIT_OBJECT_0) break;
+    if (left.count() <= 25) return {};  // the deadline has passed
+    if (whileWaiting) whileWaiting();
   }
-  if (!job->remote) {
-    lock.unlock();
-    return ask_(rootPath, sectorsPerCluster, bytesPerSector, freeClusters, totalClusters);
+  bool remote = false;
+  {
+    Lock lock(shared_->section);
+    remote = job->remote;
+    if (remote && job->result != 0) counters = job->counters;
   }
-  if (job->result == 0) return 0;
-  sectorsPerCluster = job->counters.sectorsPerCluster;
-  bytesPerSector = job->counters.bytesPerSector;
-  freeClusters = job->counters.freeClusters;
-  totalClusters = job->counters.totalClusters;
-  return job->result;
+  if (!remote) return askHere();
+  return {job->result, {}};
+}
+
+survey::FreeSpaceQuery RemoteDrives::AsSurveyQuery() {
+  return {[this](const survey::WhileWaiting&) { Begin(); },
+          [this](int slot, survey::FreeSpaceCounters& counters,
+                 const survey::WhileWaiting& whileWaiting) {
+            return Ask(slot, counters, whileWaiting);
+          }};
 }
 
 RemoteDrives::Kind SystemDriveKind(const std::string& rootPath) {

@@ -3,16 +3,17 @@
 // a drive's kind touches the volume. So every letter is classified on a
 // thread of its own as the survey begins, and a network drive is asked there
 // too; the survey waits for them together until one deadline, in slices that
-// let the window paint (drives::WhileWaiting). Local drives are asked on the
-// caller's thread once their kind is known. A letter still stuck from an
-// earlier survey fails at once. Ending the process ends the threads with it:
-// the redirector's waits give way to the process's end, unlike Linux kernel
-// waits, so no child process is needed here.
+// let the window paint. Local drives are asked on the caller's thread once
+// their kind is known. A letter still stuck from an earlier survey fails at
+// once. Ending the process ends the threads with it: the redirector's waits
+// give way to the process's end, unlike Linux kernel waits, so no child
+// process is needed here. Plain Win32 threads, events and a critical
+// section: the C++ thread library would import functions that Windows XP
+// lacks.
 #pragma once
 
 #include <array>
 #include <chrono>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -32,19 +33,22 @@ class RemoteDrives {
   };
   using KindOf = std::function<Kind(const std::string& rootPath)>;
 
-  RemoteDrives(KindOf kindOf, survey::FreeSpaceCall ask, std::chrono::milliseconds deadline);
+  RemoteDrives(KindOf kindOf, survey::RootPathCall ask, std::chrono::milliseconds deadline);
 
-  // survey::FreeSpaceQuery's begin and ask.
+  // survey::FreeSpaceQuery's begin and ask. A slot asked outside a begun
+  // survey is asked at once, on the caller's thread.
   void Begin();
-  std::int32_t Ask(const std::string& rootPath, std::int32_t& sectorsPerCluster,
-                   std::int32_t& bytesPerSector, std::int32_t& freeClusters,
-                   std::int32_t& totalClusters);
+  survey::Answer Ask(int slot, survey::FreeSpaceCounters& counters,
+                     const survey::WhileWaiting& whileWaiting);
+
+  // This query as the survey takes it.
+  survey::FreeSpaceQuery AsSurveyQuery();
 
  private:
   struct Shared;
   struct Job;
   KindOf kindOf_;
-  survey::FreeSpaceCall ask_;
+  survey::RootPathCall ask_;
   std::chrono::milliseconds deadline_;
   std::chrono::steady_clock::time_point surveyDeadline_;
   std::shared_ptr<Shared> shared_;  // with the threads, which may outlive this object

@@ -1,6 +1,6 @@
 // The Windows free-space query: kernel32 through Module1, with network
 // drives asked on threads of their own (drives/remote_win32.h). Windows
-// drive letters explain themselves: no tooltip text.
+// drive letters explain themselves: the answers name no volume.
 #include <chrono>
 
 #include "drives/module1.h"
@@ -11,11 +11,7 @@ namespace drives {
 
 survey::FreeSpaceQuery PlatformQuery() {
   static RemoteDrives remote(SystemDriveKind, Module1::GetDiskFreeSpaceA, std::chrono::seconds(5));
-  return {[] { remote.Begin(); },
-          [](const std::string& root, std::int32_t& a, std::int32_t& b, std::int32_t& c,
-             std::int32_t& d) { return remote.Ask(root, a, b, c, d); }};
+  return remote.AsSurveyQuery();
 }
-
-std::string DriveVolume(int) { return {}; }
 
 }  // namespace drives

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <utility>
 
-#include "drives/drivemap_posix.h"
+#include "drives/drive_query_posix.h"
 
 namespace {
 
@@ -78,26 +78,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!map) return 0;
   CheckMap(*map);
 
-  // A survey over the map, for one input in 64: each volume is opened in
-  // a child, which costs far more than the map. Every volume counted as
-  // local and answered through a descriptor of "/" with the fuzzed figures:
-  // what is fuzzed is the map and the counters, not the volumes themselves.
+  // A survey over the map, for one input in 64: each volume is asked in a
+  // child, which costs far more than the map. Every volume answers with the
+  // fuzzed figures: what is fuzzed is the map, the descriptions and the
+  // counters, not the volumes themselves.
   if (size % 64 != 0) return 0;
-  drives::DriveMap local = *map;
-  for (auto& volume : local)
-    if (volume) volume->local = true;
-  drives::VolumeCalls calls;
-  calls.open = [](const drives::Volume&) { return ::open("/", O_PATH | O_CLOEXEC); };
-  calls.stat = [&stats](const drives::Volume&, int) { return std::optional(stats); };
-  drives::DriveQuery query({[] { return false; }, [&local] { return std::optional(local); }},
-                           std::move(calls), std::chrono::milliseconds(1000));
+  const drives::DriveMap fixed = *map;
+  drives::DriveQuery query(
+      {[] { return false; }, [&fixed] { return std::optional(fixed); }},
+      [&stats](const drives::Volume&) { return std::optional(stats); },
+      std::chrono::milliseconds(1000));
   query.BeginSurvey();
   for (int slot = 1; slot <= survey::kDrives; ++slot) {
-    const char root[] = {static_cast<char>('a' + slot - 1), ':', '\\', '\0'};
-    std::int32_t spc = -1, bps = -2, nfc = -3, tnc = -4;
-    const std::int32_t answered = query.Query(root, spc, bps, nfc, tnc);
-    if (!map->at(slot - 1)) Check(answered == 0);
-    if (answered == 0) Check(spc == -1 && bps == -2 && nfc == -3 && tnc == -4);
+    survey::FreeSpaceCounters counters{-1, -2, -3, -4};
+    const survey::Answer answer = query.Ask(slot, counters, {});
+    Check(answer.volume == drives::DescribeSlot(fixed, slot));
+    Check(answer.volume.find('\n') == std::string::npos);
+    if (!fixed.at(slot - 1)) Check(answer.result == 0);
+    if (answer.result == 0)
+      Check(counters.sectorsPerCluster == -1 && counters.bytesPerSector == -2 &&
+            counters.freeClusters == -3 && counters.totalClusters == -4);
   }
   return 0;
 }

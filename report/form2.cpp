@@ -4,26 +4,8 @@
 
 #include "about/frmabout.h"
 #include "drives/volumes.h"
-#include "drives/waiting.h"
 #include "notice/form1.h"
 #include "toolkit/references.h"
-
-namespace {
-
-// The survey's result table: slot k is the caption of the k-th result label.
-class LabelTable final : public survey::ResultTable {
- public:
-  explicit LabelTable(std::array<tk::Label*, survey::kDrives> labels) : labels_(labels) {}
-  std::string Read(int slot) const override { return labels_.at(slot - 1)->Caption(); }
-  void Replace(int slot, const std::string& text) override {
-    labels_.at(slot - 1)->SetCaption(text);
-  }
-
- private:
-  std::array<tk::Label*, survey::kDrives> labels_;
-};
-
-}  // namespace
 
 Form2::Form2()
     : tk::Form({.caption = "Free Space on Drives A: to I:",
@@ -36,24 +18,22 @@ Form2::Form2()
       freeSpaceQuery(drives::PlatformQuery()) {}
 
 void Form2::Survey() {
-  LabelTable table({&lbla, &lblb, &lbl1, &lbl2, &lbl3, &lbl4, &lbl5, &lbl6, &lbl7});
+  // The survey runs, marking included, on a table of its own: the window
+  // keeps showing the figures it had until the new ones are all true.
+  survey::TextTable results;
+  survey::Volumes volumes;
   {
-    // Slow volumes: the windows keep painting while the survey waits, and
-    // the clicks and keys that come meanwhile (also those still queued when
-    // it ends) are dropped: a queued Refresh would run the wait again.
-    bool waited = false;
-    drives::SetWhileWaiting([&waited] {
-      waited = true;
-      tk::PaintPending();
-    });
-    const struct Unhook {
-      ~Unhook() { drives::SetWhileWaiting(nullptr); }
-    } unhook;
-    survey::SurveyDrives(freeSpaceQuery, table);
-    if (waited) tk::PaintPending();
+    // Slow volumes: the windows repaint what they showed, the busy cursor
+    // shows, and the clicks and keys that come meanwhile are dropped (a
+    // queued Refresh would run the wait again).
+    tk::Wait wait;
+    survey::FreeSpaceQuery query = freeSpaceQuery;
+    query.whileWaiting = wait.Hook();
+    volumes = survey::SurveyDrives(query, results);
   }
-  // Which volume stands behind each letter, as of this survey (Linux only;
-  // Windows users know their drive letters).
+  // The nine figures change in one repaint, each drive line's tooltip with
+  // them: which volume stands behind the letter, from the same answer
+  // (Linux only; Windows users know their drive letters).
   const std::array<std::pair<tk::Label*, tk::Label*>, survey::kDrives> lines = {{
       {&lblFreeA, &lbla},
       {&lblFreeB, &lblb},
@@ -65,11 +45,14 @@ void Form2::Survey() {
       {&lblFreeH, &lbl6},
       {&lblFreeI, &lbl7},
   }};
-  for (int slot = 1; slot <= survey::kDrives; ++slot) {
-    const std::string volume = drives::DriveVolume(slot);
-    lines[slot - 1].first->SetToolTip(volume);
-    lines[slot - 1].second->SetToolTip(volume);
-  }
+  ChangeTogether([&] {
+    for (int slot = 1; slot <= survey::kDrives; ++slot) {
+      const auto [caption, result] = lines[slot - 1];
+      result->SetCaption(results.Read(slot));
+      caption->SetToolTip(volumes[slot - 1]);
+      result->SetToolTip(volumes[slot - 1]);
+    }
+  });
 }
 
 void Form2::Form_Load() { Survey(); }

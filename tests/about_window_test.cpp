@@ -48,7 +48,7 @@ class AboutWindow : public testing::Test {
   }
   void TearDown() override {
     tk::testing::SetMessageBoxHook(previousHook_);
-    form.registry = &about::PlatformRegistry();
+    form.registry = nullptr;
     form.Unload();
     tk::Use<Form2>().Unload();
     Pump();

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "drives/drivemap_posix.h"
+#include "drives/drive_query_posix.h"
 #include "drives/volumes.h"
 #include "format/format.h"
 #include "survey/survey.h"
@@ -32,10 +32,17 @@ bool Succeeds(const std::string& command) {
 
 std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
 
-std::vector<std::string> Survey(const survey::FreeSpaceQuery& query = drives::PlatformQuery()) {
+// The nine texts of one survey, and what its answers said stands behind
+// each letter.
+struct Surveyed {
+  std::vector<std::string> texts;
+  survey::Volumes volumes;
+};
+
+Surveyed Survey(const survey::FreeSpaceQuery& query = drives::PlatformQuery()) {
   survey::TextTable table;
-  survey::SurveyDrives(query, table);
-  return {table.Texts().begin(), table.Texts().end()};
+  const survey::Volumes volumes = survey::SurveyDrives(query, table);
+  return {{table.Texts().begin(), table.Texts().end()}, volumes};
 }
 
 // What the survey should show for a mounted volume, straight from statvfs.
@@ -46,7 +53,10 @@ std::string ExpectedText(const fs::path& mountPoint) {
   return format::Format(megabytes, "0").value_or("?") + "MB";
 }
 
-bool Unlettered(int slot) { return drives::DriveVolume(slot).rfind("No volume has", 0) == 0; }
+bool Unlettered(const std::string& volume) { return volume.rfind("No volume has", 0) == 0; }
+
+// How long after a survey the tests unmount: at once, as a user would.
+constexpr auto kAfterRefresh = std::chrono::milliseconds(100);
 
 class RealFilesystems : public testing::Test {
  protected:
@@ -127,12 +137,9 @@ TEST_F(RealFilesystems, LoopMountedVolumesGetTheNextLettersAndGoWhenUnmounted) {
       {"ext2", "mkfs.ext2 -q -F", 32, "second"},
   };
 
-  const std::vector<std::string> before = Survey();
-  std::vector<std::string> volumesBefore;
-  for (int slot = 1; slot <= survey::kDrives; ++slot)
-    volumesBefore.push_back(drives::DriveVolume(slot));
+  const auto [before, volumesBefore] = Survey();
   int first = 4;  // D:
-  while (first <= survey::kDrives && !Unlettered(first)) ++first;
+  while (first <= survey::kDrives && !Unlettered(volumesBefore[first - 1])) ++first;
 
   std::vector<std::pair<const Image*, fs::path>> volumes;
   for (const Image& image : images) {
@@ -156,7 +163,7 @@ TEST_F(RealFilesystems, LoopMountedVolumesGetTheNextLettersAndGoWhenUnmounted) {
   ASSERT_TRUE(Succeeds("mount --bind " + Quoted(volumes[0].second) + " " + Quoted(bind)));
   mounted_.push_back(bind);
 
-  const std::vector<std::string> during = Survey();
+  const auto [during, volumesDuring] = Survey();
   for (std::size_t i = 0; i < volumes.size(); ++i) {
     const auto& [image, point] = volumes[i];
     const int slot = first + static_cast<int>(i);
@@ -167,65 +174,60 @@ TEST_F(RealFilesystems, LoopMountedVolumesGetTheNextLettersAndGoWhenUnmounted) {
     const int megabytes = std::atoi(during[slot - 1].c_str());
     EXPECT_GT(megabytes, image->megabytes * 3 / 4);
     EXPECT_LE(megabytes, image->megabytes);
-    EXPECT_EQ(drives::DriveVolume(slot).rfind(point.string() + " (/dev/loop", 0), 0u)
-        << drives::DriveVolume(slot);
+    EXPECT_EQ(volumesDuring[slot - 1].rfind(point.string() + " (/dev/loop", 0), 0u)
+        << volumesDuring[slot - 1];
   }
   const int next = first + static_cast<int>(volumes.size());
   if (next <= survey::kDrives) {
-    EXPECT_TRUE(Unlettered(next)) << drives::DriveVolume(next);
+    EXPECT_TRUE(Unlettered(volumesDuring[next - 1])) << volumesDuring[next - 1];
   }
   // The host's volumes keep their letters (their free space may move meanwhile).
   for (int slot = 1; slot < first; ++slot)
-    EXPECT_EQ(drives::DriveVolume(slot), volumesBefore[slot - 1]) << slot;
+    EXPECT_EQ(volumesDuring[slot - 1], volumesBefore[slot - 1]) << slot;
 
-  // The query lets go of the volumes' roots a moment after the survey.
-  std::this_thread::sleep_for(drives::kRootsHeld + std::chrono::milliseconds(500));
+  // Nothing of the volumes is held once the survey has answered: each
+  // unmounts at the first try, right after it.
+  std::this_thread::sleep_for(kAfterRefresh);
   for (auto it = mounted_.rbegin(); it != mounted_.rend(); ++it)
-    ASSERT_EQ(::umount2(it->c_str(), 0), 0) << *it << ": " << std::strerror(errno);
+    ASSERT_EQ(::umount2(it->c_str(), 0), 0) << *it << " is busy: " << std::strerror(errno);
   mounted_.clear();
 
-  const std::vector<std::string> after = Survey();
+  const auto [after, volumesAfter] = Survey();
   for (int slot = first; slot < next; ++slot) EXPECT_EQ(after[slot - 1], "n/a") << slot;
   for (int slot = 1; slot <= survey::kDrives; ++slot)
-    EXPECT_EQ(drives::DriveVolume(slot), volumesBefore[slot - 1]) << slot;
+    EXPECT_EQ(volumesAfter[slot - 1], volumesBefore[slot - 1]) << slot;
 }
 
-// A local disk is asked through its root, taken where its mount point led
-// when the table was read: once a volume covers its parent, the mount point
-// leads elsewhere and the letter fails; uncovered, it answers again. The
-// root is let go soon after the survey, so the disk can be unmounted.
-TEST_F(RealFilesystems, ALocalDiskAnswersOnlyWhileItsMountPointLeadsToIt) {
+// A volume is asked through its mount point as the table had it, checked in
+// the child that asks: once a volume covers its parent, the mount point
+// leads elsewhere and the letter fails; uncovered, it answers again. Each
+// volume unmounts at the first try right after a survey.
+TEST_F(RealFilesystems, AVolumeAnswersOnlyWhileItsMountPointLeadsToIt) {
   std::string why;
   fs::create_directories(dir_ / "p");
   const fs::path inner = MountImage("mkfs.ext2 -q -F", 24, "p/sub", why);
   if (inner.empty()) GTEST_SKIP() << why;
-  constexpr auto kHeld = std::chrono::milliseconds(200);
-  drives::DriveQuery query(drives::KernelMountTable(), {}, drives::kSurveyDeadline, kHeld);
-  const survey::FreeSpaceQuery asked(
-      [&query] { query.BeginSurvey(); },
-      [&query](const std::string& root, std::int32_t& a, std::int32_t& b, std::int32_t& c,
-               std::int32_t& d) { return query.Query(root.c_str(), a, b, c, d); });
-  const drives::DriveMap map = query.Map();
+  drives::DriveQuery query(drives::KernelMountTable());
+  const survey::FreeSpaceQuery asked = query.AsSurveyQuery();
+  const Surveyed first = Survey(asked);
   int slot = 0;
   for (int s = 1; s <= survey::kDrives; ++s)
-    if (map[s - 1] && map[s - 1]->target == inner.string()) slot = s;
+    if (first.volumes[s - 1].rfind(inner.string() + " (", 0) == 0) slot = s;
   if (slot == 0) GTEST_SKIP() << "no free letter for the test volume";
-  ASSERT_TRUE(map[slot - 1]->local);
 
-  EXPECT_EQ(Survey(asked)[slot - 1], ExpectedText(inner));  // root taken in a child
-  EXPECT_EQ(Survey(asked)[slot - 1], ExpectedText(inner));  // the root held
+  EXPECT_EQ(first.texts[slot - 1], ExpectedText(inner));
   const fs::path outer = MountImage("mkfs.ext2 -q -F", 40, "p", why);
   ASSERT_FALSE(outer.empty()) << why;
   fs::create_directory(outer / "sub");  // the old path leads into the covering volume
-  EXPECT_EQ(Survey(asked)[slot - 1], "n/a") << "the covering volume's figure";
-  std::this_thread::sleep_for(kHeld * 3);  // the covering volume's root, asked at its own letter
-  ASSERT_EQ(::umount2(outer.c_str(), 0), 0) << std::strerror(errno);
+  EXPECT_EQ(Survey(asked).texts[slot - 1], "n/a") << "the covering volume's figure";
+  std::this_thread::sleep_for(kAfterRefresh);
+  ASSERT_EQ(::umount2(outer.c_str(), 0), 0) << "held by the query: " << std::strerror(errno);
   mounted_.pop_back();
-  EXPECT_EQ(Survey(asked)[slot - 1], ExpectedText(inner));
-  std::this_thread::sleep_for(kHeld * 3);
+  EXPECT_EQ(Survey(asked).texts[slot - 1], ExpectedText(inner));
+  std::this_thread::sleep_for(kAfterRefresh);
   ASSERT_EQ(::umount2(inner.c_str(), 0), 0) << "held by the query: " << std::strerror(errno);
   mounted_.pop_back();
-  EXPECT_EQ(Survey(asked)[slot - 1], "n/a");
+  EXPECT_EQ(Survey(asked).texts[slot - 1], "n/a");
 }
 
 }  // namespace

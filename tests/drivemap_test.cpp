@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "drives/drive_query_posix.h"
 #include "drives/drivemap_posix.h"
-#include "drives/waiting.h"
 
 namespace {
 
@@ -102,27 +102,7 @@ TEST(DriveMap, KeepsWhatTheQueryAndTheTooltipsNeed) {
   EXPECT_EQ(map[2]->source, "/dev/nvme0n1p2");
   EXPECT_EQ(map[3]->device, makedev(259, 3));
   EXPECT_EQ(map[3]->fstype, "ext4");
-  EXPECT_TRUE(map[2]->local);
-  EXPECT_TRUE(map[3]->local);
-  EXPECT_FALSE(map[6]->local);  // nfs4
-  EXPECT_FALSE(map[7]->local);  // cifs
-  EXPECT_FALSE(map[8]->local);  // fuse.sshfs
   EXPECT_EQ(map[3]->mountId, 31);
-}
-
-TEST(DriveMap, CountsAsLocalOnlyDisksReachedThroughNoMountThatMayHang) {
-  const DriveMap map = MapOf(
-      "1 0 8:2 / / rw - ext4 /dev/sda2 rw\n"
-      "2 1 0:40 / /mnt/cloud rw - fuse.rclone remote: rw\n"
-      "3 2 8:17 / /mnt/cloud/disk rw - ext4 /dev/sdb1 rw\n"
-      "4 1 8:33 / /mnt/cloudy rw - ext4 /dev/sdc1 rw\n"
-      "5 1 0:41 / /mnt/ntfs rw - fuseblk /dev/sdd1 rw\n");
-  const std::vector<std::pair<int, bool>> expected = {
-      {3, true}, {4, false}, {5, false}, {6, true}, {7, false}};
-  for (const auto& [slot, local] : expected) {
-    ASSERT_TRUE(map[slot - 1]) << slot;
-    EXPECT_EQ(map[slot - 1]->local, local) << map[slot - 1]->target;
-  }
 }
 
 TEST(DriveMap, CopesWithTablesWithoutVolumesAndKeepsTheRootAsC) {
@@ -134,7 +114,6 @@ TEST(DriveMap, CopesWithTablesWithoutVolumesAndKeepsTheRootAsC) {
     const auto map = drives::DriveMapFromText(text);
     ASSERT_TRUE(map.has_value());
     EXPECT_EQ((*map)[2]->target, "/") << testing::PrintToString(text);
-    EXPECT_FALSE((*map)[2]->local);  // of unknown make
     EXPECT_EQ((*map)[2]->mountId, 0);
   }
   EXPECT_EQ(Targets(*drives::DriveMapFromText("garbage\n")), rootOnly);
@@ -152,12 +131,24 @@ TEST(DriveMap, DescribesEachLetter) {
   EXPECT_EQ(drives::DescribeSlot(map, 10), "");
 }
 
-TEST(RootPath, NamesOnlyTheNineDrives) {
-  const std::vector<std::pair<const char*, int>> cases = {
-      {"a:\\", 1},  {"c:\\", 3}, {"i:\\", 9}, {"D:\\", 4},  {"j:\\", 0}, {"c:", 0},   {"c:/", 0},
-      {"cc:\\", 0}, {"", 0},     {":\\", 0},  {"c:\\x", 0}, {"`:\\", 0}, {nullptr, 0}};
-  for (const auto& [path, slot] : cases)
-    EXPECT_EQ(drives::SlotOfRootPath(path), slot) << (path ? path : "(null)");
+// A mount point may hold anything but NUL: its description must still show
+// where the source begins, and stay one line that a terminal prints as is.
+TEST(DriveMap, DescriptionsAreUnambiguousAndPrintable) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"/media/my (stick)", "/media/my \\050stick) (/dev/sdb1)"},
+      {"/media/a\\b", "/media/a\\134b (/dev/sdb1)"},
+      {"/media/l\nine", "/media/l\\012ine (/dev/sdb1)"},
+      {"/media/\r\x1b[31mred\t\x7f", "/media/\\015\\033[31mred\\011\\177 (/dev/sdb1)"},
+      {"/media/caf\xc3\xa9 stick", "/media/caf\xc3\xa9 stick (/dev/sdb1)"},
+  };
+  for (const auto& [target, described] : cases) {
+    DriveMap map;
+    map[3] = drives::Volume{target, "/dev/sdb1", "vfat"};
+    EXPECT_EQ(drives::DescribeSlot(map, 4), described) << testing::PrintToString(target);
+  }
+  DriveMap map;
+  map[3] = drives::Volume{"/mnt/x", "srv:/a (b)", "nfs"};
+  EXPECT_EQ(drives::DescribeSlot(map, 4), "/mnt/x (srv:/a \\050b))");
 }
 
 // --- counters -------------------------------------------------------------
@@ -254,18 +245,14 @@ struct ScriptedStat {
   std::map<std::string, FsStats> answers;
   std::vector<std::string> calls;
 
-  // Volumes that are not local are asked in a child process, where the
-  // calls are noted in the child's copy of this object only; local ones
-  // have their roots opened there, and are asked here.
-  drives::VolumeCalls Calls() {
-    drives::VolumeCalls volumeCalls;
-    volumeCalls.ask = [this](const drives::Volume& volume) { return Answer(volume); };
-    volumeCalls.open = [](const drives::Volume&) { return ::open("/", O_PATH | O_CLOEXEC); };
-    volumeCalls.stat = [this](const drives::Volume& volume, int) {
+  // Every volume is asked in a child process, where the calls are noted
+  // in the child's copy of this object only: `calls` holds what was asked
+  // in this process.
+  drives::AskVolume Ask() {
+    return [this](const drives::Volume& volume) {
       calls.push_back(volume.target);
       return Answer(volume);
     };
-    return volumeCalls;
   }
 
  private:
@@ -276,16 +263,17 @@ struct ScriptedStat {
   }
 };
 
-survey::FreeSpaceQuery AsSurveyQuery(drives::DriveQuery& query) {
-  return {[&query] { query.BeginSurvey(); },
-          [&query](const std::string& root, std::int32_t& spc, std::int32_t& bps, std::int32_t& nfc,
-                   std::int32_t& tnc) { return query.Query(root.c_str(), spc, bps, nfc, tnc); }};
+std::vector<std::string> Survey(drives::DriveQuery& query, survey::WhileWaiting wait = {}) {
+  survey::TextTable table;
+  survey::FreeSpaceQuery survey = query.AsSurveyQuery();
+  survey.whileWaiting = std::move(wait);
+  survey::SurveyDrives(survey, table);
+  return {table.Texts().begin(), table.Texts().end()};
 }
 
-std::vector<std::string> Survey(drives::DriveQuery& query) {
-  survey::TextTable table;
-  survey::SurveyDrives(AsSurveyQuery(query), table);
-  return {table.Texts().begin(), table.Texts().end()};
+// One question on its own, outside a survey.
+std::int32_t AskAlone(drives::DriveQuery& query, int slot, FreeSpaceCounters& counters) {
+  return query.Ask(slot, counters, {}).result;
 }
 
 TEST(DriveQuery, SurveysTheFixtureVolumes) {
@@ -295,7 +283,7 @@ TEST(DriveQuery, SurveysTheFixtureVolumes) {
   stat.answers["/media/floppy1"] = {512, 2847, 11};      // 11 sectors left
   stat.answers["/"] = {4096, 1 << 24, 1000000};          // 3906.25 MB
   stat.answers["/media/usb"] = {32768, 1 << 20, 65536};  // 2 GiB free
-  drives::DriveQuery query(table.Source(), stat.Calls());
+  drives::DriveQuery query(table.Source(), stat.Ask());
   EXPECT_EQ(Survey(query), (std::vector<std::string>{"1.39MB", "0.01MB", "3906MB", "2048MB", "n/a",
                                                      "n/a", "n/a", "n/a", "n/a"}));
 }
@@ -306,41 +294,40 @@ TEST(DriveQuery, FailuresLeaveTheCountersAsTheyCame) {
   stat.answers["/"] = {4096, 1000, 500};
   stat.answers["/home"] = {0, 1000, 500};  // no unit: unrepresentable
   // /media/cdrom: statfs fails (no answer scripted)
-  drives::DriveQuery query(table.Source(), stat.Calls());
+  drives::DriveQuery query(table.Source(), stat.Ask());
 
-  const std::vector<const char*> failing = {"a:\\", "b:\\", "d:\\",  "f:\\", "j:\\",
-                                            "c:",   "",     "cc:\\", nullptr};
-  for (const char* root : failing) {
-    std::int32_t spc = 11, bps = 22, nfc = 33, tnc = 44;
-    EXPECT_EQ(query.Query(root, spc, bps, nfc, tnc), 0) << (root ? root : "(null)");
-    EXPECT_EQ(std::vector<std::int32_t>({spc, bps, nfc, tnc}),
-              std::vector<std::int32_t>({11, 22, 33, 44}))
-        << (root ? root : "(null)");
+  const auto all = [](const FreeSpaceCounters& c) {
+    return std::vector<std::int32_t>{c.sectorsPerCluster, c.bytesPerSector, c.freeClusters,
+                                     c.totalClusters};
+  };
+  for (const int slot : {1, 2, 4, 6, 0, 10, -1}) {
+    FreeSpaceCounters counters{11, 22, 33, 44};
+    EXPECT_EQ(AskAlone(query, slot, counters), 0) << slot;
+    EXPECT_EQ(all(counters), std::vector<std::int32_t>({11, 22, 33, 44})) << slot;
   }
-  std::int32_t spc = 11, bps = 22, nfc = 33, tnc = 44;
-  EXPECT_NE(query.Query("C:\\", spc, bps, nfc, tnc), 0);
-  EXPECT_EQ(std::vector<std::int32_t>({spc, bps, nfc, tnc}),
-            std::vector<std::int32_t>({8, 512, 500, 1000}));
+  FreeSpaceCounters counters{11, 22, 33, 44};
+  EXPECT_NE(AskAlone(query, 3, counters), 0);
+  EXPECT_EQ(all(counters), std::vector<std::int32_t>({8, 512, 500, 1000}));
 }
 
-TEST(DriveQuery, AsksLocalVolumesInLetterOrderAndTheOthersAside) {
+TEST(DriveQuery, AsksEveryVolumeInAChildAndNoneInThisProcess) {
   ScriptedTable table{Fixture("desktop.mountinfo")};
   ScriptedStat stat;
   const std::vector<std::string> points = {
       "/", "/home", "/media/user/USB STICK", "/media/cdrom", "/mnt/nfs", "/mnt/nas", "/mnt/ssh"};
   for (std::size_t i = 0; i < points.size(); ++i)
     stat.answers[points[i]] = {4096, 1 << 20, (i + 1) << 8};  // (i + 1) MB
-  drives::DriveQuery query(table.Source(), stat.Calls(), std::chrono::milliseconds(2000));
+  drives::DriveQuery query(table.Source(), stat.Ask(), std::chrono::milliseconds(2000));
   EXPECT_EQ(Survey(query), (std::vector<std::string>{"n/a", "n/a", "1MB", "2MB", "3MB", "4MB",
                                                      "5MB", "6MB", "7MB"}));
-  // The network shares answered from their children, not from this process.
-  EXPECT_EQ(stat.calls, (std::vector<std::string>(points.begin(), points.begin() + 4)));
+  // Not even a local disk is walked to from this process (the window's).
+  EXPECT_EQ(stat.calls, std::vector<std::string>());
 }
 
 TEST(DriveQuery, ReadsTheTableAtMostOncePerSurvey) {
   ScriptedTable table{Fixture("floppy.mountinfo")};
   ScriptedStat stat;
-  drives::DriveQuery query(table.Source(), stat.Calls());
+  drives::DriveQuery query(table.Source(), stat.Ask());
 
   Survey(query);
   EXPECT_EQ(table.reads, 1);  // the first query reads
@@ -362,43 +349,45 @@ TEST(DriveQuery, FollowsTheTableFromOneSurveyToTheNext) {
   stat.answers["/"] = {4096, 1 << 20, 1 << 18};
   stat.answers["/media/usb"] = {4096, 1 << 20, 1 << 17};
   stat.answers["/mnt/new"] = {4096, 1 << 20, 1 << 16};
-  drives::DriveQuery query(table.Source(), stat.Calls());
+  drives::DriveQuery query(table.Source(), stat.Ask());
   EXPECT_EQ(Survey(query)[3], "512MB");
 
   // The stick goes and another volume comes in its place.
   table.text = "1 0 8:2 / / rw - ext4 /dev/sda2 rw\n2 1 8:49 / /mnt/new rw - ext4 /dev/sdd1 rw\n";
   table.changes = true;
   EXPECT_EQ(Survey(query)[3], "256MB");
-  EXPECT_EQ(drives::DescribeSlot(query.Map(), 4), "/mnt/new (/dev/sdd1)");
+  FreeSpaceCounters counters;
+  EXPECT_EQ(query.Ask(4, counters, {}).volume, "/mnt/new (/dev/sdd1)");
 
   // A query on its own, out of survey order, also looks.
   table.text = "1 0 8:2 / / rw - ext4 /dev/sda2 rw\n";
-  std::int32_t spc = 0, bps = 0, nfc = 0, tnc = 0;
-  EXPECT_EQ(query.Query("d:\\", spc, bps, nfc, tnc), 0);
-  EXPECT_EQ(drives::DescribeSlot(query.Map(), 4), "No volume has the letter D:");
+  const survey::Answer answer = query.Ask(4, counters, {});
+  EXPECT_EQ(answer.result, 0);
+  EXPECT_EQ(answer.volume, "No volume has the letter D:");
 }
 
 TEST(DriveQuery, AnUnreadableTableStillHasTheRootAsC) {
   ScriptedStat stat;
   stat.answers["/"] = {4096, 100, 50};
   drives::DriveQuery query({[] { return true; }, [] { return std::optional<DriveMap>(); }},
-                           stat.Calls());
-  EXPECT_EQ(drives::DescribeSlot(query.Map(), 3), "/");
+                           stat.Ask());
   for (const bool inSurvey : {true, false}) {
     if (inSurvey) query.BeginSurvey();
-    std::int32_t spc = 0, bps = 0, nfc = 0, tnc = 0;
-    EXPECT_NE(query.Query("c:\\", spc, bps, nfc, tnc), 0) << inSurvey;
-    EXPECT_EQ(nfc, 50);
+    FreeSpaceCounters counters;
+    const survey::Answer answer = query.Ask(3, counters, {});
+    EXPECT_NE(answer.result, 0) << inSurvey;
+    EXPECT_EQ(answer.volume, "/");
+    EXPECT_EQ(counters.freeClusters, 50);
   }
 }
 
-// A table with one network share at D:, asked in a child that takes
-// `seconds` to answer 5 MB.
+// A table with the root at C: (1 MB, at once) and one network share at D:,
+// whose child takes `seconds` to answer 5 MB.
 struct SlowShare {
   explicit SlowShare(double seconds) {
     stat.answers["/mnt/nfs"] = {4096, 1 << 20, 5 << 8};
-    calls = stat.Calls();
-    calls.ask = [seconds, answer = stat.answers["/mnt/nfs"]](const drives::Volume&) {
+    ask = [seconds, answer = stat.answers["/mnt/nfs"]](const drives::Volume& volume) {
+      if (volume.target == "/") return std::optional<FsStats>(FsStats{4096, 1 << 20, 1 << 8});
       const timespec pause{static_cast<time_t>(seconds),
                            static_cast<long>((seconds - static_cast<time_t>(seconds)) * 1e9)};
       ::nanosleep(&pause, nullptr);
@@ -409,7 +398,7 @@ struct SlowShare {
       "1 0 8:2 / / rw - ext4 /dev/sda2 rw\n"
       "2 1 0:50 / /mnt/nfs rw - nfs4 server:/export rw\n"};
   ScriptedStat stat;
-  drives::VolumeCalls calls;
+  drives::AskVolume ask;
 };
 
 // Whether a child of this process has ended and not been reaped.
@@ -422,25 +411,23 @@ bool AZombieChild() {
 // once a slice, and a question asked from it fails at once.
 TEST(DriveQuery, RunsTheWaitingHookBetweenSlicesOfAWait) {
   SlowShare share(0.4);
-  drives::DriveQuery query(share.table.Source(), share.calls, std::chrono::milliseconds(3000));
+  drives::DriveQuery query(share.table.Source(), share.ask, std::chrono::milliseconds(3000));
   using Clock = std::chrono::steady_clock;
   std::vector<Clock::time_point> runs;
   std::int32_t reentered = -1;
-  drives::SetWhileWaiting([&] {
-    runs.push_back(Clock::now());
-    std::int32_t a = 0, b = 0, c = 0, d = 0;
-    if (reentered < 0) reentered = query.Query("c:\\", a, b, c, d);
-  });
   const Clock::time_point start = Clock::now();
-  const std::vector<std::string> texts = Survey(query);
-  drives::SetWhileWaiting({});
+  const std::vector<std::string> texts = Survey(query, [&] {
+    runs.push_back(Clock::now());
+    FreeSpaceCounters counters;
+    if (reentered < 0) reentered = AskAlone(query, 3, counters);
+  });
   EXPECT_EQ(texts[3], "5MB");
   EXPECT_EQ(reentered, 0);
   ASSERT_GE(runs.size(), 4u) << "the hook ran too seldom in a wait of 0.4 s";
   // No gap much longer than a slice (a loaded machine may add some).
   Clock::time_point previous = start;
   for (const Clock::time_point run : runs) {
-    EXPECT_LT(run - previous, drives::kWaitSlice * 8);
+    EXPECT_LT(run - previous, posix::kWaitSlice * 8);
     previous = run;
   }
 }
@@ -449,7 +436,7 @@ TEST(DriveQuery, RunsTheWaitingHookBetweenSlicesOfAWait) {
 // not at the next survey.
 TEST(DriveQuery, AChildThatAnswersLateLeavesNoZombie) {
   SlowShare share(0.3);
-  drives::DriveQuery query(share.table.Source(), share.calls, std::chrono::milliseconds(50));
+  drives::DriveQuery query(share.table.Source(), share.ask, std::chrono::milliseconds(50));
   EXPECT_EQ(Survey(query)[3], "n/a");
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
   ::usleep(400000);

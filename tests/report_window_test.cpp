@@ -2,9 +2,11 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <chrono>
 #include <fstream>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "about/frmabout.h"
@@ -17,13 +19,14 @@
 namespace {
 
 using namespace testing_windows;
+using namespace std::chrono_literals;
 
 class ReportWindow : public testing::Test {
  protected:
   void SetUp() override {
     form.freeSpaceQuery = drives.Query();
     // Whether any window of the program was visible during a query.
-    drives.onCall = [this] {
+    drives.onCall = [this](const survey::WhileWaiting&) {
       sawVisibleWindow = sawVisibleWindow || tk::Use<Form1>().Visible() ||
                          tk::Use<Form2>().Visible() || tk::Use<frmAbout>().Visible();
     };
@@ -143,16 +146,90 @@ TEST_F(ReportWindow, RefreshRecomputesEveryLineFromFreshQueries) {
                                                  "n/a", "n/a"}));
 }
 
-TEST_F(ReportWindow, EachDriveLineNamesItsVolumeInATooltip) {
+TEST_F(ReportWindow, EachDriveLineNamesTheVolumeThatAnsweredForIt) {
+  drives.volumes = {{'a', "No volume has the letter A:"}, {'c', "/ (/dev/sda2)"}};
   form.Show();
-  const std::vector<std::pair<tk::Label*, tk::Label*>> lines = {
-      {&form.lblFreeA, &form.lbla}, {&form.lblFreeC, &form.lbl1}, {&form.lblFreeI, &form.lbl7}};
-  for (const auto& [caption, result] : lines) {
-    const QString tip = Native<QLabel>(*caption)->toolTip();
-    EXPECT_FALSE(tip.isEmpty()) << caption->design().caption;
-    EXPECT_EQ(Native<QLabel>(*result)->toolTip(), tip);
+  // The volume goes, another takes its letter: the tooltip follows the answer.
+  drives.volumes['c'] = "/ (/dev/sdb1)";
+  drives.volumes['i'] = "/mnt/share (server:/export)";
+  Native<QPushButton>(form.Command1)->click();
+  const std::vector<std::tuple<tk::Label*, tk::Label*, QString>> lines = {
+      {&form.lblFreeA, &form.lbla, "No volume has the letter A:"},
+      {&form.lblFreeC, &form.lbl1, "/ (/dev/sdb1)"},
+      {&form.lblFreeD, &form.lbl2, ""},
+      {&form.lblFreeI, &form.lbl7, "/mnt/share (server:/export)"}};
+  for (const auto& [caption, result, volume] : lines) {
+    EXPECT_EQ(Native<QLabel>(*caption)->toolTip(), volume) << caption->design().caption;
+    EXPECT_EQ(Native<QLabel>(*result)->toolTip(), volume) << caption->design().caption;
   }
   EXPECT_EQ(form.lblFreeA.Caption(), "Number of Free Megabytes on A:") << "captions never change";
+}
+
+// Notes the nine result texts each time one of the result labels paints.
+class PaintedTexts : public QObject {
+ public:
+  explicit PaintedTexts(std::vector<QLabel*> labels) : labels_(std::move(labels)) {
+    for (QLabel* label : labels_) label->installEventFilter(this);
+  }
+  std::vector<std::vector<QString>> seen;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      std::vector<QString> texts;
+      for (QLabel* label : labels_) texts.push_back(label->text());
+      seen.push_back(texts);
+    }
+    return false;
+  }
+
+ private:
+  std::vector<QLabel*> labels_;
+};
+
+// A Refresh with a volume that answers in 3 s: in the middle of the wait the
+// window still shows the figures from before, under the busy cursor; at the
+// end all nine change in one repaint, and no paint ever shows a mix, a
+// figure before its marking, or a design caption.
+TEST_F(ReportWindow, ARefreshShowsOnlyTheFiguresBeforeItAndThenAllTheNewOnes) {
+  form.Show();
+  Pump(50);
+  const std::vector<std::string> before = Results();
+  std::vector<QLabel*> labels;
+  for (tk::Label* l : {&form.lbla, &form.lblb, &form.lbl1, &form.lbl2, &form.lbl3, &form.lbl4,
+                       &form.lbl5, &form.lbl6, &form.lbl7})
+    labels.push_back(Native<QLabel>(*l));
+  PaintedTexts painted(labels);
+
+  // After the Refresh: A: an empty floppy, C: smaller, D: slow and full.
+  drives.answers = {{'a', {1, 512, 2847, 2880}}, {'c', {8, 512, 160000, 1}}};
+  std::vector<std::string> midWait;
+  bool busyMidWait = false;
+  drives.onCall = [&](const survey::WhileWaiting& whileWaiting) {
+    if (drives.calls.back().drive != 'd') return;
+    testing_survey::SlowVolume(3000ms, whileWaiting, [&](std::chrono::milliseconds elapsed) {
+      if (elapsed < 1500ms || !midWait.empty()) return;
+      midWait = Results();
+      const QCursor* cursor = QApplication::overrideCursor();
+      busyMidWait = cursor != nullptr && cursor->shape() == Qt::WaitCursor;
+      Screenshot(form, "report-mid-wait.png");
+    });
+  };
+  Native<QPushButton>(form.Command1)->click();
+  Pump(50);
+  const std::vector<std::string> after = Results();
+
+  EXPECT_EQ(midWait, before) << "the window changed before the survey's answer was in";
+  EXPECT_TRUE(busyMidWait) << "no busy cursor during the wait";
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the busy cursor stayed";
+  EXPECT_EQ(after, (std::vector<std::string>{"1.39MB", "n/a", "625MB", "n/a", "n/a", "n/a", "n/a",
+                                             "n/a", "n/a"}));
+  ASSERT_FALSE(painted.seen.empty()) << "the window never painted";
+  for (const std::vector<QString>& texts : painted.seen) {
+    std::vector<std::string> shown;
+    for (const QString& text : texts) shown.push_back(text.toStdString());
+    EXPECT_TRUE(shown == before || shown == after) << testing::PrintToString(shown);
+  }
 }
 
 TEST_F(ReportWindow, AboutTwiceGivesOneAboutBox) {

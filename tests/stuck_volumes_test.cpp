@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "drives/drivemap_posix.h"
+#include "drives/drive_query_posix.h"
 #include "format/format.h"
 #include "survey/survey.h"
 
@@ -35,18 +35,18 @@ bool Succeeds(const std::string& command) {
   return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// `begun` runs once the survey has read the map.
-std::vector<std::string> Survey(drives::DriveQuery& query,
-                                const std::function<void()>& begun = {}) {
+// `begun` runs once the survey has read the map; `volumes`, if given, gets
+// what the answers said stands behind each letter.
+std::vector<std::string> Survey(drives::DriveQuery& query, const std::function<void()>& begun = {},
+                                survey::Volumes* volumes = nullptr) {
   survey::TextTable table;
-  survey::SurveyDrives(
-      {[&query, &begun] {
-         query.BeginSurvey();
-         if (begun) begun();
-       },
-       [&query](const std::string& root, std::int32_t& a, std::int32_t& b, std::int32_t& c,
-                std::int32_t& d) { return query.Query(root.c_str(), a, b, c, d); }},
-      table);
+  survey::FreeSpaceQuery asked = query.AsSurveyQuery();
+  asked.begin = [&query, &begun](const survey::WhileWaiting&) {
+    query.BeginSurvey();
+    if (begun) begun();
+  };
+  const survey::Volumes described = survey::SurveyDrives(asked, table);
+  if (volumes) *volumes = described;
   return {table.Texts().begin(), table.Texts().end()};
 }
 
@@ -244,9 +244,10 @@ TEST_F(StuckVolumes, OneSurveyWaitsOneDeadlineForAllAndStuckMountsFailAtOnceAfte
   // A healthy volume in the place of a stuck one is another mount: it answers.
   ASSERT_EQ(::umount2(hung[0].c_str(), MNT_DETACH), 0) << std::strerror(errno);
   Mount(hung[0].filename().string(), "rclone", "ok", 3000);
-  const std::vector<std::string> third = Survey(query);
-  EXPECT_EQ(third[8], "3000MB") << drives::DescribeSlot(query.Map(), 9);
-  EXPECT_EQ(drives::DescribeSlot(query.Map(), 9).rfind(hung[0].string() + " ", 0), 0u);
+  survey::Volumes volumes;
+  const std::vector<std::string> third = Survey(query, {}, &volumes);
+  EXPECT_EQ(third[8], "3000MB") << volumes[8];
+  EXPECT_EQ(volumes[8].rfind(hung[0].string() + " ", 0), 0u);
 }
 
 // A stuck call must not keep the program from ending: a process that has
@@ -278,8 +279,9 @@ TEST_F(StuckVolumes, AFigureComesOnlyFromTheMountTheLetterWasGivenTo) {
   const fs::path inner = Mount("p/sub", "s3fs", "ok", 100);
   const fs::path outer = Mount("p", "s3fs", "ok", 200);
   drives::DriveQuery query(drives::KernelMountTable(), {}, 3s);
-  std::vector<std::string> texts = Survey(query);
-  ASSERT_EQ(drives::DescribeSlot(query.Map(), 4).rfind(inner.string() + " ", 0), 0u);
+  survey::Volumes volumes;
+  std::vector<std::string> texts = Survey(query, {}, &volumes);
+  ASSERT_EQ(volumes[3].rfind(inner.string() + " ", 0), 0u);
   EXPECT_EQ(texts[3], "n/a");  // covered: its mount point leads into the outer volume now
   EXPECT_EQ(texts[4], "200MB");
 
@@ -299,11 +301,12 @@ TEST_F(StuckVolumes, CIsTheRootWhenTheMountTableCannotBeRead) {
   ASSERT_EQ(::mount("tmpfs", "/proc", "tmpfs", 0, nullptr), 0) << std::strerror(errno);
   const bool unreadable = !std::ifstream("/proc/self/mountinfo").good();
   drives::DriveQuery query(drives::KernelMountTable());
-  const std::vector<std::string> texts = Survey(query);
+  survey::Volumes volumes;
+  const std::vector<std::string> texts = Survey(query, {}, &volumes);
   ::umount2("/proc", MNT_DETACH);
   ASSERT_TRUE(unreadable);
   ExpectRootText(texts[2]);
-  EXPECT_EQ(drives::DescribeSlot(query.Map(), 3), "/");
+  EXPECT_EQ(volumes[2], "/");
 }
 
 // A volume that hangs, mounted over a local disk or over the folder that

@@ -99,8 +99,7 @@ TEST(Survey, CarriesCountersFromDriveToDriveAndQueriesInOrder) {
   q.answers['c'] = {8, 512, 1000, 5000};
   Survey(q);
   ASSERT_EQ(q.calls.size(), 9u);
-  const char* roots[] = {"a:\\", "b:\\", "c:\\", "d:\\", "e:\\", "f:\\", "g:\\", "h:\\", "i:\\"};
-  for (int i = 0; i < 9; ++i) EXPECT_EQ(q.calls[i].rootPath, roots[i]);
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(q.calls[i].drive, 'a' + i);
   auto same = [](const FreeSpaceCounters& a, const FreeSpaceCounters& b) {
     return a.sectorsPerCluster == b.sectorsPerCluster && a.bytesPerSector == b.bytesPerSector &&
            a.freeClusters == b.freeClusters && a.totalClusters == b.totalClusters;
@@ -123,21 +122,43 @@ TEST(Survey, TwoSurveysInARowStartFromZeros) {
   EXPECT_EQ(first[8], "4MB");
 }
 
-TEST(Survey, BeginsTheQueryOnceBeforeEachSurveysFirstQuestion) {
+TEST(Survey, BeginsOnceBeforeTheQuestionsAndHandsThemItsWait) {
   std::vector<std::string> events;
-  const survey::FreeSpaceQuery query([&] { events.push_back("begin"); },
-                                     [&](const std::string& root, std::int32_t&, std::int32_t&,
-                                         std::int32_t&, std::int32_t&) -> std::int32_t {
-                                       events.push_back(root.substr(0, 1));
-                                       return 0;
-                                     });
+  survey::FreeSpaceQuery query(
+      [&](const survey::WhileWaiting& wait) {
+        events.push_back("begin");
+        wait();
+      },
+      [&](int slot, survey::FreeSpaceCounters&, const survey::WhileWaiting& wait) {
+        events.push_back(std::string(1, static_cast<char>('a' + slot - 1)));
+        wait();
+        return survey::Answer{0, "volume " + std::to_string(slot)};
+      });
+  int waits = 0;
+  query.whileWaiting = [&] { ++waits; };
   survey::TextTable table;
-  survey::SurveyDrives(query, table);
+  const survey::Volumes volumes = survey::SurveyDrives(query, table);
   survey::SurveyDrives(query, table);
   const std::vector<std::string> one = {"begin", "a", "b", "c", "d", "e", "f", "g", "h", "i"};
   std::vector<std::string> expected = one;
   expected.insert(expected.end(), one.begin(), one.end());
   EXPECT_EQ(events, expected);
+  EXPECT_EQ(waits, 20) << "the survey's wait did not reach begin and every question";
+  for (int slot = 1; slot <= 9; ++slot)
+    EXPECT_EQ(volumes[slot - 1], "volume " + std::to_string(slot)) << "slot " << slot;
+}
+
+TEST(Survey, AQuestionShapedAsTheWindowsCallIsAskedTheRootPaths) {
+  std::vector<std::string> roots;
+  survey::TextTable table;
+  survey::SurveyDrives(
+      [&](const std::string& root, std::int32_t&, std::int32_t&, std::int32_t&, std::int32_t&) {
+        roots.push_back(root);
+        return 0;
+      },
+      table);
+  EXPECT_EQ(roots, (std::vector<std::string>{"a:\\", "b:\\", "c:\\", "d:\\", "e:\\", "f:\\", "g:\\",
+                                             "h:\\", "i:\\"}));
 }
 
 TEST(Survey, IgnoresTheQueryResult) {

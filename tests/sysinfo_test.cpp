@@ -506,7 +506,7 @@ TEST_F(Launcher, EachWayThroughStartsTheToolOrShowsTheMessageOnEveryPress) {
     }
     Pump(50);
     EXPECT_LE(ReadLines(caseMarker).size(), c.started.empty() ? 0u : 2u) << "nothing else started";
-    about.registry = &about::PlatformRegistry();
+    about.registry = nullptr;
   }
 }
 
@@ -532,13 +532,14 @@ TEST_F(Launcher, TheProcessStartRunsExactlyTheFileAPathNames) {
   EXPECT_EQ(WaitForLines(marker, 1), std::vector<std::string>{tool});
   EXPECT_FALSE(fs::exists(temp.path() + "/decoy"));
   EXPECT_FALSE(fs::exists(pwned));
-  about.registry = &about::PlatformRegistry();
+  about.registry = nullptr;
 }
 
 // ---- The Linux stand-in registry -------------------------------------------
 
 TEST(StandInRegistry, HoldsOnlyTheToolPathKeyForReadingAndHandsOutDistinctHandles) {
-  about::Registry& registry = about::PlatformRegistry();
+  const std::unique_ptr<about::Registry> platform = about::PlatformRegistry();
+  about::Registry& registry = *platform;
   constexpr std::uint32_t kRead = 0x20019, kQuery = 0x1, kAllOld = 0x2003F, kSetValue = 0x2;
   struct Case {
     about::RegistryKey root;
@@ -591,7 +592,8 @@ TEST(StandInRegistry, AnswersThePathValueLikeAdvapi32) {
   const std::string tool = dir.path() + "/hardinfo";
   WriteScript(tool, dir.path() + "/marker");
   PathGuard path(dir.path());
-  about::Registry& registry = about::PlatformRegistry();
+  const std::unique_ptr<about::Registry> platform = about::PlatformRegistry();
+  about::Registry& registry = *platform;
   about::RegistryKey key = 0;
   ASSERT_EQ(registry.RegOpenKeyExA(about::kHkeyLocalMachine, kFirstKey, 0, 0x20019, key), 0);
 
@@ -659,7 +661,7 @@ TEST_F(Launcher, OnLinuxTheFirstListedToolOnPathStartsOrTheMessageShows) {
       {"no listed tool on PATH", {"bin"}, {"bin/msinfo32", "bin/hardinfo2x"}, ""},
       {"a listed tool only off PATH", {"bin"}, {"elsewhere/hardinfo"}, ""},
   };
-  ASSERT_EQ(about.registry, &about::PlatformRegistry()) << "the platform's registry by default";
+  ASSERT_EQ(about.registry, nullptr) << "the platform's registry by default";
   about.Show();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -731,6 +733,44 @@ TEST_F(Launcher, OnLinuxOnlyAbsolutePathFoldersCountAndKeepTheirBytes) {
   }
 }
 
+// Notes the paints of a window, and whether the busy cursor showed then.
+class PaintWatch : public QObject {
+ public:
+  explicit PaintWatch(QWidget* window) { window->installEventFilter(this); }
+  int paints = 0;
+  bool busy = false;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      ++paints;
+      const QCursor* cursor = QApplication::overrideCursor();
+      busy = busy || (cursor != nullptr && cursor->shape() == Qt::WaitCursor);
+    }
+    return false;
+  }
+};
+
+// What each forked copy of this process holds open: the targets of its
+// descriptors ("pipe:[…]", a path, "socket:[…]"). Other children (a FUSE
+// daemon) run other programs and are left out.
+std::vector<std::vector<std::string>> ChildDescriptors() {
+  std::vector<std::vector<std::string>> children;
+  std::error_code error;
+  const fs::path self = fs::read_symlink("/proc/self/exe", error);
+  for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+    std::ifstream list(task.path() / "children");
+    for (pid_t pid = 0; list >> pid;) {
+      if (fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", error) != self) continue;
+      std::vector<std::string> held;
+      for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
+        held.push_back(fs::read_symlink(fd.path(), error).string());
+      children.push_back(held);
+    }
+  }
+  return children;
+}
+
 // A folder first on PATH that hangs (a share whose server went away): the
 // search waits for it until its deadline at most and starts the tool from
 // the next folder; the next press does not wait for that folder again.
@@ -751,6 +791,12 @@ TEST_F(Launcher, OnLinuxAHungFolderOnPathHoldsTheSearchNoLongerThanItsDeadline) 
     hung.KillDaemon();
   });
   about.Show();
+  Pump(50);
+  // A repaint pending as the press begins: it runs during the search's wait,
+  // under the busy cursor, and the children met then hold nothing of ours.
+  QWidget* window = tk::backend::NativeWindow(about);
+  PaintWatch watch(window);
+  window->update();
   qint64 first = 0, second = 0;
   {
     PathGuard guard(dir.path() + "/hung:" + dir.path() + "/bin");
@@ -758,6 +804,14 @@ TEST_F(Launcher, OnLinuxAHungFolderOnPathHoldsTheSearchNoLongerThanItsDeadline) 
     clock.start();
     about.cmdSysInfo.Press();
     first = clock.restart();
+    EXPECT_GT(watch.paints, 0) << "the window did not paint during the search's wait";
+    EXPECT_TRUE(watch.busy) << "no busy cursor during the search's wait";
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the busy cursor stayed";
+    // The folder's look is still stuck: its child holds its answer pipe only.
+    const std::vector<std::vector<std::string>> held = ChildDescriptors();
+    ASSERT_FALSE(held.empty()) << "no stuck child to look at";
+    for (const std::vector<std::string>& descriptors : held)
+      EXPECT_EQ(descriptors.size(), 1u) << testing::PrintToString(descriptors);
     about.cmdSysInfo.Press();
     second = clock.elapsed();
   }

@@ -15,7 +15,6 @@
 #include <thread>
 
 #include "about/frmabout.h"
-#include "drives/waiting.h"
 #include "notice/form1.h"
 #include "report/form2.h"
 #include "scripted_query.h"
@@ -104,8 +103,8 @@ TEST(ReportWindowWaiting, RepaintsAndDropsTheClicksThatComeMeanwhile) {
   bool slow = true, clickAtEnd = true;
   std::string countBefore, countAfter;
   double white = 0;
-  drives.onCall = [&] {
-    const char drive = drives.calls.back().rootPath.front();
+  drives.onCall = [&](const survey::WhileWaiting& whileWaiting) {
+    const char drive = drives.calls.back().drive;
     if (drive == 'i' && !slow && clickAtEnd) {
       clickAtEnd = false;
       XClick(refresh, 1);  // still queued when the survey ends
@@ -114,9 +113,9 @@ TEST(ReportWindowWaiting, RepaintsAndDropsTheClicksThatComeMeanwhile) {
     if (drive != 'd' || !slow) return;
     slow = false;
     countBefore = notice.Label1.Caption();
-    testing_survey::SlowVolume(1500ms, [&](std::chrono::milliseconds elapsed) {
+    testing_survey::SlowVolume(1500ms, whileWaiting, [&](std::chrono::milliseconds elapsed) {
       if (elapsed == 0ms) cover.hide();
-      if (elapsed >= 300ms && elapsed < 300ms + drives::kWaitSlice) {
+      if (elapsed >= 300ms && elapsed < 300ms + testing_survey::kSlice) {
         XClick(refresh, 5);
         XClose(window);
       }

@@ -36,6 +36,9 @@ class WindowPeer {
   virtual std::unique_ptr<ControlPeer> CreateLine(Line& line) = 0;
   // All controls exist: set the tab order and the initial focus.
   virtual int FinishLoad() = 0;
+  // While held, the window keeps showing what it showed; the release
+  // repaints it once, with every change made meanwhile.
+  virtual int HoldPainting(bool hold) = 0;
 };
 
 // Null on failure.
@@ -49,6 +52,8 @@ int RunLoop();          // returns the exit status given to Quit
 void Quit(int status);  // ends the loop once control returns to it
 void MessageBox(const std::string& prompt);
 void PaintPending();  // paints, takes no input
+// The platform's busy cursor over the program's windows, or the usual one.
+void SetBusy(bool busy);
 // The cause of the backend's most recent failing status, taken once; none
 // where the backend keeps no cause.
 std::optional<SystemCause> TakeFailure();

@@ -322,6 +322,20 @@ void Form::Check(int status, const char* operation) const {
 
 bool Form::Visible() const { return window_ && window_->Visible(); }
 
+void Form::ChangeTogether(const std::function<void()>& changes) {
+  if (!window_) {
+    changes();
+    return;
+  }
+  Check(window_->HoldPainting(true), "ChangeTogether");
+  // Released on every way out, also when a change fails.
+  const struct Release {
+    backend::WindowPeer* window;
+    ~Release() { window->HoldPainting(false); }
+  } release{window_.get()};
+  changes();
+}
+
 void Form::SetCaption(std::string_view caption) {
   Check(StatusOf(window_.get(), [&](auto& native) { return native.SetCaption(caption); }),
         "Caption");
@@ -419,10 +433,26 @@ void Shell(const std::string& programPath) {
 
 std::string Dir(const std::string& path) { return system::FileName(path); }
 
+namespace {
+
 void PaintPending() {
   paintingPending = true;
   backend::PaintPending();
   paintingPending = false;
+}
+
+}  // namespace
+
+Wait::~Wait() {
+  if (!waited_) return;
+  PaintPending();
+  backend::SetBusy(false);
+}
+
+void Wait::Slice() {
+  if (!waited_) backend::SetBusy(true);
+  waited_ = true;
+  PaintPending();
 }
 
 double Val(std::string_view text) { return format::Val(text); }

@@ -361,6 +361,10 @@ class Form {
   const std::vector<Control*>& controls() const { return controls_; }
   backend::WindowPeer* peer() const { return window_.get(); }
 
+  // Runs `changes` (caption writes and the like) so that the window shows
+  // them in one repaint, none of them before the others.
+  void ChangeTogether(const std::function<void()>& changes);
+
   // The window system asks the window to close (title-bar close box, system
   // menu). Unloads the window unless a window class says otherwise.
   virtual void Form_Close() { Unload(); }
@@ -403,9 +407,28 @@ int Run(int argc, char** argv, const std::function<void()>& startUp);
 void MsgBox(std::string_view prompt);        // OK only, no icon; modal
 void Shell(const std::string& programPath);  // normal window with focus; throws on failure
 std::string Dir(const std::string& path);    // file name if a normal file exists, else ""
-// For a handler that has to wait: paints what needs painting and runs no
-// other handler for the user's input.
-void PaintPending();
+
+// A handler's wait on something slow (a volume, a folder on PATH). Between
+// the slices of the wait, Slice repaints the windows as they were and drops
+// the user's clicks, keys and close requests, so that none runs inside the
+// wait or queues another one after it; timers wait. From the first slice
+// on, the platform's busy cursor shows. The wait ends with this object:
+// the input that came meanwhile is dropped once more and the cursor returns.
+class Wait {
+ public:
+  Wait() = default;
+  Wait(const Wait&) = delete;
+  Wait& operator=(const Wait&) = delete;
+  ~Wait();
+  void Slice();
+  // Slice, as the layers below take it.
+  std::function<void()> Hook() {
+    return [this] { Slice(); };
+  }
+
+ private:
+  bool waited_ = false;
+};
 double Val(std::string_view text);
 std::string Str(double value);
 

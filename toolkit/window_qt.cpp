@@ -468,6 +468,12 @@ class WindowPeerQt final : public WindowPeer {
 
   bool Visible() const override { return widget_->isVisible(); }
 
+  int HoldPainting(bool hold) override {
+    // Enabling updates again repaints the window and its controls once.
+    widget_->setUpdatesEnabled(!hold);
+    return 0;
+  }
+
   std::unique_ptr<ControlPeer> CreateLabel(Label& label) override {
     const Label::Design& d = label.design();
     auto* widget = new QLabel(widget_);
@@ -760,6 +766,13 @@ void PaintPending() {
   QCoreApplication::processEvents(QEventLoop::X11ExcludeTimers |
                                   QEventLoop::ExcludeSocketNotifiers);
   QCoreApplication::instance()->removeEventFilter(&dropper);
+}
+
+void SetBusy(bool busy) {
+  if (busy)
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  else
+    QApplication::restoreOverrideCursor();
 }
 
 // Qt reports no cause of its failures.

@@ -55,6 +55,7 @@ struct Session {
   HWND reaper = nullptr;
   int dpi = 96;
   bool started = false;
+  bool busy = false;  // the busy cursor shows over the program's windows
 };
 Session session;
 
@@ -464,6 +465,11 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       Dispatch([&form] { form.Form_Close(); });
       return 0;
     }
+    case WM_SETCURSOR:
+      // The controls ask their window first, so this covers them too.
+      if (!session.busy || LOWORD(lParam) != HTCLIENT) break;
+      SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)));  // IDC_WAIT
+      return TRUE;
     default:
       break;
   }
@@ -647,6 +653,24 @@ class WindowPeerWin32 final : public WindowPeer {
 
   bool Visible() const override { return IsWindowVisible(state_->hwnd) != FALSE; }
 
+  int HoldPainting(bool hold) override {
+    // WM_SETREDRAW would show a hidden window again on release: only a
+    // visible one is held (a hidden one paints nothing anyway).
+    const HWND hwnd = state_->hwnd;
+    if (hold) {
+      held_ = IsWindowVisible(hwnd) != FALSE;
+      if (held_) SendMessageW(hwnd, WM_SETREDRAW, FALSE, 0);
+      return 0;
+    }
+    if (!held_) return 0;
+    held_ = false;
+    SendMessageW(hwnd, WM_SETREDRAW, TRUE, 0);
+    return RedrawWindow(hwnd, nullptr, nullptr,
+                        RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW)
+               ? 0
+               : Failed("RedrawWindow");
+  }
+
   std::unique_ptr<ControlPeer> CreateLabel(Label& label) override {
     const Label::Design& d = label.design();
     DWORD style = WS_CHILD | SS_NOPREFIX;
@@ -759,6 +783,7 @@ class WindowPeerWin32 final : public WindowPeer {
   }
 
   FormState* state_;
+  bool held_ = false;  // HoldPainting took the window's redraw away
 };
 
 }  // namespace
@@ -947,6 +972,13 @@ void PaintPending() {
   // Bounded, should a window leave its update region invalid.
   for (int i = 0; i < 256 && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT); ++i)
     DispatchMessageW(&message);
+}
+
+void SetBusy(bool busy) {
+  session.busy = busy;
+  // At once where the pointer is over a window of ours; elsewhere the next
+  // WM_SETCURSOR does it.
+  SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(busy ? 32514 : 32512)));  // IDC_WAIT, IDC_ARROW
 }
 
 std::optional<SystemCause> TakeFailure() { return std::exchange(lastFailure, std::nullopt); }
