@@ -44,9 +44,12 @@ class RemoteDrives {
   // This query as the survey takes it.
   survey::FreeSpaceQuery AsSurveyQuery();
 
- private:
+  // What the survey shares with its threads, and one letter's question
+  // (remote_win32.cpp).
   struct Shared;
   struct Job;
+
+ private:
   KindOf kindOf_;
   survey::RootPathCall ask_;
   std::chrono::milliseconds deadline_;

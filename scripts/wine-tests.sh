@@ -270,12 +270,16 @@ have_display=0
 display_step() {
   [[ $have_prefix32 -eq 1 ]] || { skipped "no 32-bit prefix"; return; }
   command -v Xvfb >/dev/null || { skipped "Xvfb is not installed; the windows need it"; return; }
-  local display=99
-  while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
-  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  # Xvfb picks a free display itself (atomically, by its lock file) and
+  # names it once it is ready.
+  local display='' named
+  named=$(mktemp /tmp/tamberlode-wine-display.XXXXXX)
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$named" >/dev/null 2>&1 &
   xvfb_pid=$!
-  for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.1; done
-  [[ -e /tmp/.X11-unix/X$display ]] || { failed "Xvfb :$display did not start"; return; }
+  for _ in $(seq 100); do [[ -s $named ]] && break; sleep 0.1; done
+  display=$(head -n 1 "$named")
+  rm -f "$named"
+  [[ -n $display && -e /tmp/.X11-unix/X$display ]] || { failed "Xvfb did not start"; return; }
   export DISPLAY=":$display"
   # A desktop started before there was a display has no graphics driver, and
   # every window created on it fails; a fresh server starts the next one here.

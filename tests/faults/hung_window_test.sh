@@ -25,14 +25,20 @@ types=("$@")
 [[ ${#types[@]} -gt 0 ]] || types=(rclone s3fs glusterfs sshfs curlftpfs davfs)
 
 skip() { echo "SKIP: $*"; exit 77; }
+fail() { echo "FAIL: $*"; exit 1; }
 [[ $(id -u) -eq 0 ]] || skip "FUSE mounts need root"
 [[ -c /dev/fuse && -w /dev/fuse ]] || skip "no /dev/fuse"
 /usr/bin/python3 -c 'import fusepy' 2>/dev/null || skip "python3-fusepy is not installed"
 command -v Xvfb >/dev/null && command -v xdotool >/dev/null || skip "Xvfb or xdotool is missing"
+# A mount and network namespace of its own: the FUSE mounts stay here, and
+# so does the X server, whose display number, lock file and sockets (on a
+# private /tmp, and in a private abstract socket namespace) no other test
+# can take or remove.
 if [[ -z "${TAMBERLODE_IN_NAMESPACE:-}" ]]; then
   [[ $scenario == hung-at-start ]] || set -- "--$scenario"
-  TAMBERLODE_IN_NAMESPACE=1 exec unshare -m --propagation private "$0" "$program" "$stuckfs" "$@"
+  TAMBERLODE_IN_NAMESPACE=1 exec unshare -m -n --propagation private "$0" "$program" "$stuckfs" "$@"
 fi
+mount -t tmpfs -o mode=1777 tmpfs /tmp || fail "cannot mount a private /tmp"
 
 dir=$(mktemp -d /tmp/tamberlode-hung-XXXXXX)
 daemons=() points=() xvfb='' app=''
@@ -49,7 +55,6 @@ trap cleanup EXIT
 
 now() { date +%s.%N; }
 since() { echo "$(now) - $1" | bc; }
-fail() { echo "FAIL: $*"; exit 1; }
 
 mounted() { grep -q " $1 " /proc/self/mountinfo; }
 stuck_mount() {  # folder, type, mode: mounts stuckfs there and waits for it

@@ -21,7 +21,6 @@
 
 #include "drives/module1.h"
 #include "drives/remote_win32.h"
-#include "drives/waiting.h"
 #include "survey/survey.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -147,13 +146,12 @@ struct Gate {
   }
 };
 
-std::array<std::string, survey::kDrives> Survey(drives::RemoteDrives& remote) {
+std::array<std::string, survey::kDrives> Survey(drives::RemoteDrives& remote,
+                                                survey::WhileWaiting whileWaiting = {}) {
   survey::TextTable table;
-  survey::SurveyDrives(
-      {[&remote] { remote.Begin(); },
-       [&remote](const std::string& root, std::int32_t& a, std::int32_t& b, std::int32_t& c,
-                 std::int32_t& d) { return remote.Ask(root, a, b, c, d); }},
-      table);
+  survey::FreeSpaceQuery query = remote.AsSurveyQuery();
+  query.whileWaiting = std::move(whileWaiting);
+  survey::SurveyDrives(query, table);
   return table.Texts();
 }
 
@@ -248,10 +246,8 @@ TEST(RemoteDrives, AHangingDriveTypeCallHoldsOnlyItsLetterAndNeverTheCaller) {
       },
       400ms);
   int paints = 0;
-  drives::SetWhileWaiting([&paints] { ++paints; });
-
   auto begin = std::chrono::steady_clock::now();
-  auto texts = Survey(remote);
+  auto texts = Survey(remote, [&paints] { ++paints; });
   const auto took = std::chrono::steady_clock::now() - begin;
   EXPECT_GE(took, 400ms);
   EXPECT_LT(took, 2s);
@@ -259,7 +255,8 @@ TEST(RemoteDrives, AHangingDriveTypeCallHoldsOnlyItsLetterAndNeverTheCaller) {
   EXPECT_EQ(texts[5], "n/a");
   EXPECT_EQ(texts[6], "256MB");
   EXPECT_FALSE(shared->kindOnCaller);
-  EXPECT_GE(paints, 400ms / drives::kWaitSlice / 2) << "the window could not paint while waiting";
+  // Slices of 25 ms: at least half of them reached the window.
+  EXPECT_GE(paints, 400 / 25 / 2) << "the window could not paint while waiting";
 
   begin = std::chrono::steady_clock::now();
   texts = Survey(remote);
@@ -267,7 +264,6 @@ TEST(RemoteDrives, AHangingDriveTypeCallHoldsOnlyItsLetterAndNeverTheCaller) {
   EXPECT_EQ(texts[5], "n/a");
   EXPECT_EQ(shared->fCalls, 1);  // no second thread behind the hanging one
 
-  drives::SetWhileWaiting(nullptr);
   shared->gate.Open();
 }
 

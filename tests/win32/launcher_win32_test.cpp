@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,8 @@ class MovedKeys final : public about::Registry {
   std::int32_t RegCloseKey(about::RegistryKey hKey) override { return real_.RegCloseKey(hKey); }
 
  private:
-  about::Registry& real_ = about::PlatformRegistry();
+  const std::unique_ptr<about::Registry> platform_ = about::PlatformRegistry();
+  about::Registry& real_ = *platform_;
   std::string first_, second_;
 };
 

@@ -26,7 +26,8 @@ std::string TestKey() {
 TEST(Registry, Advapi32OpensReadsAndClosesRealKeys) {
   const std::string key = TestKey();
   if (key.empty()) GTEST_SKIP() << "no test key in the registry (run by scripts/wine-tests.sh)";
-  about::Registry& registry = about::PlatformRegistry();
+  const std::unique_ptr<about::Registry> platform = about::PlatformRegistry();
+  about::Registry& registry = *platform;
   about::RegistryKey handle = 0;
   ASSERT_EQ(registry.RegOpenKeyExA(about::kHkeyLocalMachine, key.c_str(), 0, 0x20019, handle), 0);
   EXPECT_NE(handle, 0u);
@@ -77,7 +78,8 @@ TEST(Registry, GetKeyValueReadsRealValues) {
 
 TEST(Registry, LauncherSaysUnavailableWithoutTheToolsKeys) {
   about::RegistryKey handle = 0;
-  about::Registry& registry = about::PlatformRegistry();
+  const std::unique_ptr<about::Registry> platform = about::PlatformRegistry();
+  about::Registry& registry = *platform;
   for (const char* key : {"SOFTWARE\\Microsoft\\Shared Tools\\MSINFO",
                           "SOFTWARE\\Microsoft\\Shared Tools Location"}) {
     if (registry.RegOpenKeyExA(about::kHkeyLocalMachine, key, 0, 0x20019, handle) == 0) {

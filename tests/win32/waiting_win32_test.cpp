@@ -7,12 +7,13 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cwchar>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "about/frmabout.h"
-#include "drives/waiting.h"
 #include "notice/form1.h"
 #include "report/form2.h"
 #include "tests/scripted_query.h"
@@ -30,7 +31,8 @@ using tk::backend::DevicePixels;
 
 HWND Hwnd(const tk::Form& form) { return static_cast<HWND>(tk::backend::NativeWindow(form)); }
 
-HWND ChildOf(const tk::Form& form, const tk::CommandButton& control) {
+template <class Control>
+HWND ChildOf(const tk::Form& form, const Control& control) {
   const tk::Rect& r = control.design().rect;
   POINT point{DevicePixels(r.left) + 1, DevicePixels(r.top) + 1};
   return ChildWindowFromPointEx(Hwnd(form), point, CWP_ALL);
@@ -144,8 +146,8 @@ TEST(Win32ReportWindowWaiting, RepaintsAndDropsTheClicksThatComeMeanwhile) {
   std::string countBefore, countAfter;
   std::thread closer;  // another program asking the window to close
   double white = 0;
-  drives.onCall = [&] {
-    const char drive = drives.calls.back().rootPath.front();
+  drives.onCall = [&](const survey::WhileWaiting& whileWaiting) {
+    const char drive = drives.calls.back().drive;
     if (drive == 'i' && clickAtEnd) {
       clickAtEnd = false;
       Click(refresh, 1);  // still queued when the survey ends
@@ -154,9 +156,9 @@ TEST(Win32ReportWindowWaiting, RepaintsAndDropsTheClicksThatComeMeanwhile) {
     if (drive != 'd' || !slow) return;
     slow = false;
     countBefore = notice.Label1.Caption();
-    testing_survey::SlowVolume(1500ms, [&](std::chrono::milliseconds elapsed) {
+    testing_survey::SlowVolume(1500ms, whileWaiting, [&](std::chrono::milliseconds elapsed) {
       if (elapsed == 0ms) ShowWindow(cover, SW_HIDE);
-      if (elapsed >= 300ms && elapsed < 300ms + drives::kWaitSlice) {
+      if (elapsed >= 300ms && elapsed < 300ms + testing_survey::kSlice) {
         Click(refresh, 5);
         closer = std::thread([window] { SendMessageW(window, WM_CLOSE, 0, 0); });
       }
@@ -181,6 +183,87 @@ TEST(Win32ReportWindowWaiting, RepaintsAndDropsTheClicksThatComeMeanwhile) {
   DestroyWindow(cover);
   for (tk::Form* f : std::initializer_list<tk::Form*>{&notice, &form, &tk::Use<frmAbout>()})
     f->Unload();
+  tk::backend::ProcessPendingMessages();
+}
+
+// Each caption write that reaches a result label, and whether the label
+// could paint it at once (a static control draws its new text right away
+// while it is visible).
+struct CaptionWrite {
+  HWND label;
+  bool couldPaint;
+};
+std::vector<CaptionWrite> captionWrites;
+std::map<HWND, WNDPROC> labelProcs;
+
+LRESULT CALLBACK NotingLabelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_SETTEXT) captionWrites.push_back({hwnd, IsWindowVisible(hwnd) != FALSE});
+  return CallWindowProcW(labelProcs.at(hwnd), hwnd, message, wParam, lParam);
+}
+
+std::string Text(HWND window) {
+  wchar_t text[64] = {};
+  GetWindowTextW(window, text, 64);
+  return std::string(text, text + wcslen(text));  // the results are ASCII
+}
+
+// A Refresh with a volume that answers in 3 s: in the middle of the wait
+// the labels still hold the figures from before, under the busy cursor; at
+// the end each label is written once, while the window's painting is held,
+// so the nine change in one repaint and no half-done state reaches the
+// screen.
+TEST(Win32ReportWindowWaiting, ShowsTheFiguresFromBeforeUntilAllTheNewOnesAreIn) {
+  Form2& form = tk::Use<Form2>();
+  testing_survey::ScriptedQuery drives;
+  drives.answers = {{'c', {8, 512, 1000000, 2000000}}};  // 3906MB
+  form.freeSpaceQuery = drives.Query();
+  form.Show();
+  Pump(200ms);
+  std::vector<HWND> labels;
+  for (const tk::Label* label : {&form.lbla, &form.lblb, &form.lbl1, &form.lbl2, &form.lbl3,
+                                 &form.lbl4, &form.lbl5, &form.lbl6, &form.lbl7})
+    labels.push_back(ChildOf(form, *label));
+  const auto texts = [&labels] {
+    std::vector<std::string> all;
+    for (const HWND label : labels) all.push_back(Text(label));
+    return all;
+  };
+  const std::vector<std::string> before = texts();
+  ASSERT_EQ(before[2], "3906MB");
+  for (const HWND label : labels) {
+    labelProcs[label] = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(label, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(NotingLabelProc)));
+  }
+  captionWrites.clear();
+
+  drives.answers = {{'a', {1, 512, 2847, 2880}}, {'c', {8, 512, 160000, 1}}};
+  std::vector<std::string> midWait;
+  bool busyMidWait = false;
+  drives.onCall = [&](const survey::WhileWaiting& whileWaiting) {
+    if (drives.calls.back().drive != 'd') return;
+    testing_survey::SlowVolume(3000ms, whileWaiting, [&](std::chrono::milliseconds elapsed) {
+      if (elapsed < 1500ms || !midWait.empty()) return;
+      midWait = texts();
+      busyMidWait = GetCursor() == LoadCursorW(nullptr, MAKEINTRESOURCEW(32514));  // IDC_WAIT
+    });
+  };
+  SendMessageW(ChildOf(form, form.Command1), BM_CLICK, 0, 0);
+  Pump(200ms);
+
+  EXPECT_EQ(midWait, before) << "a label changed before the survey's answer was in";
+  EXPECT_TRUE(busyMidWait) << "no busy cursor during the wait";
+  EXPECT_NE(GetCursor(), LoadCursorW(nullptr, MAKEINTRESOURCEW(32514))) << "the busy cursor stayed";
+  EXPECT_EQ(texts(), (std::vector<std::string>{"1.39MB", "n/a", "625MB", "n/a", "n/a", "n/a", "n/a",
+                                               "n/a", "n/a"}));
+  EXPECT_EQ(captionWrites.size(), labels.size()) << "each label is written once, with its result";
+  for (const CaptionWrite& write : captionWrites)
+    EXPECT_FALSE(write.couldPaint) << "a label painted its figure before the others were set";
+
+  for (const HWND label : labels)
+    SetWindowLongPtrW(label, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(labelProcs.at(label)));
+  labelProcs.clear();
+  form.Unload();
+  tk::Use<Form1>().Unload();
   tk::backend::ProcessPendingMessages();
 }
 
