@@ -28,7 +28,7 @@ if [[ "${1:-}" == test ]]; then
   # The program on a Wayland desktop: a headless compositor (weston), and the
   # accessibility bus to read and press the windows, as Wayland lets no
   # client send input to another.
-  packages+=(weston at-spi2-core dbus python3-pyatspi gir1.2-atspi-2.0)
+  packages+=(weston at-spi2-core dbus python3-gi gir1.2-atspi-2.0)
   # The Windows builds and their tests under Wine: the shipped program is
   # 32-bit, so the 32-bit loader (wine32, from the i386 architecture) runs
   # it; wine64 runs the x86_64 build's unit tests. fonts-wine holds Wine's
