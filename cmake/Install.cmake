@@ -75,4 +75,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # time, so nothing links them and they are listed here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2, fonts-comic-neue")
+# Qt's Wayland platform is a plugin, loaded only on a Wayland desktop; without
+# it the program runs through XWayland.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 include(CPack)

@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev libmount-dev
   fonts-liberation2 fonts-comic-neue
   dpkg-dev file
+  qt6-wayland
 )
 if [[ "${1:-}" == package ]]; then
   # `make package` also cross-builds the 32-bit program (its preset builds
@@ -24,6 +25,10 @@ if [[ "${1:-}" == test ]]; then
   packages+=(lintian appstream-compose x11-utils)
   # FUSE volumes that hang on purpose, for the stuck-volume tests.
   packages+=(python3-fusepy)
+  # The program on a Wayland desktop: a headless compositor (weston), and the
+  # accessibility bus to read and press the windows, as Wayland lets no
+  # client send input to another.
+  packages+=(weston at-spi2-core dbus python3-gi gir1.2-atspi-2.0)
   # The Windows builds and their tests under Wine: the shipped program is
   # 32-bit, so the 32-bit loader (wine32, from the i386 architecture) runs
   # it; wine64 runs the x86_64 build's unit tests. fonts-wine holds Wine's

@@ -22,6 +22,7 @@
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -426,6 +427,10 @@ void FitCaption(QLabel* label, int designWidth) {
   if (window) window->MakeRoom(fit.window);
 }
 
+// The form Show raised last: a message box's owner when no form of ours is
+// active (see MessageBox).
+QPointer<FormWidget> shownLast;
+
 class WindowPeerQt final : public WindowPeer {
  public:
   explicit WindowPeerQt(Form& form) : form_(form), widget_(new FormWidget(form)) {}
@@ -458,6 +463,7 @@ class WindowPeerQt final : public WindowPeer {
       widget_->show();
     }
     widget_->activateWindow();
+    shownLast = widget_;
     return 0;
   }
 
@@ -719,6 +725,16 @@ void Quit(int status) { QCoreApplication::exit(status); }
 
 void MessageBox(const std::string& prompt) {
   QMessageBox box(QMessageBox::NoIcon, ToQt(identity::kTitle), ToQt(prompt), QMessageBox::Ok);
+  // The box belongs to the active form, else to the one shown last, as on
+  // Windows. Its native window is made transient for that form's, which is
+  // what lets a Wayland compositor put it over its owner; no widget parent,
+  // so the box keeps the application's look rather than taking its owner's.
+  QWidget* owner = dynamic_cast<FormWidget*>(QApplication::activeWindow());
+  if (!owner) owner = shownLast.data();
+  if (owner && owner->isVisible()) {
+    box.winId();
+    box.windowHandle()->setTransientParent(owner->windowHandle());
+  }
   box.exec();
 }
 
