@@ -25,6 +25,8 @@ if [[ "${1:-}" == test ]]; then
   packages+=(lintian appstream-compose x11-utils)
   # FUSE volumes that hang on purpose, for the stuck-volume tests.
   packages+=(python3-fusepy)
+  # A loaded machine for the timing-sensitive tests' second run in CI.
+  packages+=(stress-ng)
   # The program on a Wayland desktop: a headless compositor (weston), and the
   # accessibility bus to read and press the windows, as Wayland lets no
   # client send input to another.
