@@ -91,8 +91,18 @@ TEST(Val, ReadsTheLeadingNumber) {
       {"nan", 0},    {"-", 0},  {"1.39MB", 1.39}, {"12 34", 12},
   };
   for (const auto& c : cases) EXPECT_EQ(format::Val(c.text), c.expected) << '"' << c.text << '"';
-  EXPECT_EQ(format::Val("1e999"), HUGE_VAL);
-  EXPECT_EQ(format::Val("-1e999"), -HUGE_VAL);
+  // Out of range: too large is infinity, too small is zero, with the sign.
+  const ValCase limits[] = {
+      {"1e999", HUGE_VAL}, {"-1e999", -HUGE_VAL},    {"123456e400MB", HUGE_VAL},
+      {"1e-400", 0},       {"-1e-400", 0},           {"0.0000001e-330", 0},
+      {"12345e-330", 0},   {"1e-99999999999999", 0},
+  };
+  for (const auto& c : limits) {
+    EXPECT_EQ(format::Val(c.text), c.expected) << '"' << c.text << '"';
+    EXPECT_EQ(std::signbit(format::Val(c.text)), c.text[0] == '-') << '"' << c.text << '"';
+  }
+  // The smallest subnormal still reads as itself.
+  EXPECT_EQ(format::Val("4.9406564584124654e-324"), 5e-324);
 }
 
 TEST(Str, GivesTheShortestPlainForm) {
@@ -107,16 +117,21 @@ TEST(Str, GivesTheShortestPlainForm) {
       {1e6, "1000000"},
       {123456789, "123456789"},
       {-2.25, "-2.25"},
-      // Exponents only outside 1e-5 .. 1e15, with at least two digits.
+      // Plain digits at every magnitude, never an exponent.
       {1e-5, "0.00001"},
-      {1e15, "1e+15"},
-      {-1.5e-6, "-1.5e-06"},
-      {5e-324, "5e-324"},
-      {1.7976931348623157e308, "1.7976931348623157e+308"},
+      {1e-6, "0.000001"},
+      {1e15, "1000000000000000"},
+      {1815991461543722.0, "1815991461543722"},
+      {-1.5e-6, "-0.0000015"},
+      {1e21, "1000000000000000000000"},
+      {1.25e-10, "0.000000000125"},
       {0.30000000000000004, "0.30000000000000004"},
       {999999999999999.9, "999999999999999.9"},
   };
   for (const auto& [value, expected] : cases) EXPECT_EQ(format::Str(value), expected) << value;
+  // The extremes: 309 digits, and 5 after 323 zeros.
+  EXPECT_EQ(format::Str(1.7976931348623157e308), "17976931348623157" + std::string(292, '0'));
+  EXPECT_EQ(format::Str(-5e-324), "-0." + std::string(323, '0') + "5");
 }
 
 TEST(Str, RoundTripsThroughVal) {
