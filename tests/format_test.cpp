@@ -268,8 +268,11 @@ std::string RandomNumberText(std::mt19937_64& random) {
   text += "+- "[random() % 3];
   if (text.back() == ' ') text.pop_back();
   std::string mantissa = digits(random() % 2 != 0 ? 25 : 3);
-  if (random() % 2 != 0) mantissa += "." + digits(random() % 2 != 0 ? 25 : 3);
-  if (mantissa.find_first_of("0123456789") == std::string::npos) mantissa.insert(0, "7");
+  if (random() % 2 != 0) {
+    mantissa += '.';
+    mantissa += digits(random() % 2 != 0 ? 25 : 3);
+  }
+  if (mantissa.empty() || mantissa == ".") text += '7';
   text += mantissa;
   if (random() % 2 != 0) {
     text += "eE"[random() % 2];
