@@ -13,8 +13,15 @@ deps-test:
 deps-package:
 	@scripts/deps.sh package
 
-build/$(PRESET)/build.ninja:
+# Configured again when the presets, a CMakeLists.txt or a CMake module
+# change: ninja reruns cmake for the last two itself, but a preset's cache
+# variables reach the build only through cmake --preset. The touch marks the
+# configure done even where cmake left build.ninja as it was.
+CMAKE_INPUTS = CMakePresets.json $(shell git ls-files '*CMakeLists.txt' '*.cmake' 2>/dev/null)
+
+build/$(PRESET)/build.ninja: $(CMAKE_INPUTS)
 	cmake --preset $(PRESET) >/dev/null
+	touch $@
 
 run: deps-run build/$(PRESET)/build.ninja
 	cmake --build --preset $(PRESET)

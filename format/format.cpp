@@ -108,6 +108,30 @@ std::string Neighbour(std::string digits, int step) {
   return digits[0] == '0' ? "" : digits;
 }
 
+// True when `number` (digits, fraction, exponent: a number from_chars found
+// out of range) is below one: its first significant digit stands after the
+// point. Out of range, that can only be too small for a double.
+bool IsTiny(std::string_view number) {
+  const std::size_t mark = number.find_first_of("eE");
+  const std::string_view mantissa = number.substr(0, mark);
+  const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+  const std::size_t first = mantissa.find_first_of("123456789");
+  if (first == std::string_view::npos) return true;
+  // The power of ten of the first significant digit, before the exponent.
+  long long power = first < point ? static_cast<long long>(point - first) - 1
+                                  : -static_cast<long long>(first - point);
+  if (mark != std::string_view::npos) {
+    std::string_view exponent = number.substr(mark + 1);
+    const bool down = !exponent.empty() && exponent.front() == '-';
+    if (!exponent.empty() && (exponent.front() == '-' || exponent.front() == '+'))
+      exponent.remove_prefix(1);
+    long long shift = 0;
+    for (const char digit : exponent) shift = std::min(shift * 10 + (digit - '0'), 1'000'000LL);
+    power += down ? -shift : shift;
+  }
+  return power < 0;
+}
+
 }  // namespace
 
 std::optional<std::string> Format(double value, std::string_view pattern) {
@@ -147,7 +171,10 @@ double Val(std::string_view text) {
   // from_chars takes no sign of its own but '-', and no leading '+'.
   const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec == std::errc::result_out_of_range) {
-    return negative ? -HUGE_VAL : HUGE_VAL;
+    // Too small for a double reads as zero, too large as infinity, as strtod has them.
+    const double limit =
+        IsTiny(text.substr(0, static_cast<std::size_t>(ptr - text.data()))) ? 0.0 : HUGE_VAL;
+    return negative ? -limit : limit;
   }
   if (ec != std::errc{} || ptr == text.data()) return 0.0;
   // from_chars also reads "inf" and "nan"; only digits make a number here.
@@ -184,31 +211,22 @@ std::string Str(double value) {
     }
   }
   digits.erase(std::max<std::size_t>(digits.find_last_not_of('0') + 1, 1));
+  // Plain decimals at every magnitude ("1000000000000000000", "0.000001"):
+  // the text is read back by Val and shown to people, never an exponent.
   std::string text = value < 0 ? "-" : "";
   const auto count = static_cast<int>(digits.size());
-  // Plain decimals for the numbers people read ("1000000", not "1e+06");
-  // exponents only for the very large and the very small.
-  const bool plain = magnitude >= 1e-5 && magnitude < 1e15;
-  if (plain && exponent >= 0) {
-    text += digits;
-    if (count <= exponent + 1) {
-      text.append(static_cast<std::size_t>(exponent + 1 - count), '0');
-    } else {
-      text.insert(text.size() - static_cast<std::size_t>(count - exponent - 1), 1, '.');
-    }
-    return text;
-  }
-  if (plain) {
+  if (exponent < 0) {
     text += "0.";
     text.append(static_cast<std::size_t>(-exponent - 1), '0');
     return text += digits;
   }
   text += digits;
-  if (count > 1) text.insert(text.size() - static_cast<std::size_t>(count - 1), 1, '.');
-  const int shown = std::abs(exponent);
-  text += exponent < 0 ? "e-" : "e+";
-  if (shown < 10) text += '0';
-  return text += std::to_string(shown);
+  if (count <= exponent + 1) {
+    text.append(static_cast<std::size_t>(exponent + 1 - count), '0');
+  } else {
+    text.insert(text.size() - static_cast<std::size_t>(count - exponent - 1), 1, '.');
+  }
+  return text;
 }
 
 }  // namespace format

@@ -2,22 +2,41 @@
 # Checks that includes run only downwards: each library folder may include
 # its own headers and those of the folders listed for it here, nothing above.
 # tests/, bench/, fuzz/, tools/ and installer/ (no code) stand outside the layers.
+# --print writes the rooms as Markdown table lines, the table that
+# docs/ARCHITECTURE.md holds (a test compares the two).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-declare -A may_include=(
-  [identity]=""
-  [format]=""
-  [survey]="format"
-  [win32]=""
-  [posix]=""
-  [drives]="survey format win32 posix"
-  [toolkit]="identity format win32"
-  [about]="toolkit identity format win32 posix"
-  [report]="about notice toolkit drives survey identity format"
-  [notice]="report toolkit identity format"
-  [app]="notice report about toolkit identity format"
+# Top down: each folder and the folders of ours it may include.
+rooms=(
+  "app: notice report about toolkit identity format"
+  "report: about notice toolkit drives survey identity format"
+  "notice: report toolkit identity format"
+  "about: toolkit identity format win32 posix"
+  "toolkit: identity format win32"
+  "drives: survey format win32 posix"
+  "win32:"
+  "posix:"
+  "survey: format"
+  "format:"
+  "identity:"
 )
+declare -A may_include=()
+for room in "${rooms[@]}"; do
+  used=${room#*:}
+  may_include[${room%%:*}]=${used# }
+done
+
+if [[ ${1-} == --print ]]; then
+  echo "| folder | may include |"
+  echo "| --- | --- |"
+  for room in "${rooms[@]}"; do
+    folder=${room%%:*} used=""
+    for name in ${may_include[$folder]}; do used+="${used:+, }\`$name/\`"; done
+    echo "| \`$folder/\` | ${used:-nothing of ours} |"
+  done
+  exit 0
+fi
 
 bad=0
 while IFS= read -r file; do

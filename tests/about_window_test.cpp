@@ -4,12 +4,14 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSet>
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "about/frmabout.h"
 #include "notice/form1.h"
 #include "report/form2.h"
+#include "screenshot.h"
 #include "toolkit/references.h"
 #include "toolkit/testing.h"
 #include "window_testing.h"
@@ -206,10 +208,32 @@ TEST_F(AboutWindow, OpeningAndClosingAThousandTimesKeepsTheHeapFlat) {
   EXPECT_LT(growth, 128) << "the heap grew by " << growth << " KiB over 1000 openings";
 }
 
-TEST_F(AboutWindow, Screenshot) {
+TEST_F(AboutWindow, ScreenshotShowsTheTextsAndTheSeparatorOnWhite) {
   Open();
   Pump(50);
-  Screenshot(form, "about.png");
+  const QImage picture = Screenshot(form, "about.png");
+  ASSERT_FALSE(picture.isNull());
+  EXPECT_EQ(CaptionsNotShown(picture, form), std::vector<std::string>());
+  // The separator's grey shadow runs along one row from end to end (the row
+  // of its design, or a neighbour where the scale rounds); the white
+  // highlight below it is the ground's own colour.
+  const qreal scale = picture.devicePixelRatio();
+  const tk::Line::Design shadow = form.Line1(1).design();
+  const int designed = qRound(shadow.y1 / 15.0 * scale);
+  const int from = qRound(shadow.x1 / 15.0 * scale);
+  const int to = std::min(qRound(shadow.x2 / 15.0 * scale), picture.width());
+  ASSERT_LT(from + 100, to);
+  int grey = 0;
+  for (int row = designed - 2; row <= designed + 2; ++row) {
+    int greyHere = 0;
+    for (int x = from; x < to; ++x) greyHere += picture.pixel(x, row) == qRgb(128, 128, 128);
+    grey = std::max(grey, greyHere);
+  }
+  EXPECT_EQ(grey, to - from) << "grey pixels of the separator near row " << designed;
+  // Everything else outside the controls is the window's white.
+  QList<int> lineRows;
+  for (int y = designed - 2; y <= designed + qRound(3 * scale) + 2; ++y) lineRows << y;
+  EXPECT_EQ(GroundNotWhite(picture, form, lineRows), 0);
 }
 
 }  // namespace

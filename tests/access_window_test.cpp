@@ -16,6 +16,7 @@
 #include "about/frmabout.h"
 #include "notice/form1.h"
 #include "report/form2.h"
+#include "screenshot.h"
 #include "toolkit/references.h"
 #include "window_testing.h"
 

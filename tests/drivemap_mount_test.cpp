@@ -30,7 +30,11 @@ bool Succeeds(const std::string& command) {
   return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+std::string Quoted(const fs::path& path) {
+  std::string quoted = "'";  // not "'" + string: GCC 12 warns of a false overlap at -O3
+  quoted += path.string();
+  return quoted += '\'';
+}
 
 // The nine texts of one survey, and what its answers said stands behind
 // each letter.

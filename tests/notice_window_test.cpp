@@ -10,6 +10,7 @@
 #include "about/frmabout.h"
 #include "notice/form1.h"
 #include "report/form2.h"
+#include "screenshot.h"
 #include "toolkit/references.h"
 #include "window_testing.h"
 
@@ -209,13 +210,22 @@ TEST_F(NoticeWindow, ClosingTheNoticeBeforeStartEndsTheProgram) {
   EXPECT_FALSE(tk::Use<Form2>().Loaded());
 }
 
-TEST_F(NoticeWindow, Screenshots) {
+TEST_F(NoticeWindow, ScreenshotsShowTheCountThenTheStartButtonOnWhite) {
   form.Show();
   Pump(50);
-  Screenshot(form, "notice-counting.png");
+  const QImage counting = Screenshot(form, "notice-counting.png");
+  ASSERT_FALSE(counting.isNull());
+  EXPECT_EQ(CaptionsNotShown(counting, form), std::vector<std::string>());
+  EXPECT_EQ(GroundNotWhite(counting, form), 0);
   for (int tick = 0; tick < 5; ++tick) form.Timer1.Tick();
   Pump(50);
-  Screenshot(form, "notice-ready.png");
+  const QImage ready = Screenshot(form, "notice-ready.png");
+  ASSERT_FALSE(ready.isNull());
+  EXPECT_EQ(CaptionsNotShown(ready, form), std::vector<std::string>());
+  EXPECT_EQ(GroundNotWhite(ready, form), 0);
+  // The start button's caption, where the count stood; while counting, the
+  // hidden button's place was ground.
+  EXPECT_GT(DarkPixels(ready, BoxIn(ready, Native(form.Command1))), 0);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "about/frmabout.h"
 #include "notice/form1.h"
 #include "report/form2.h"
+#include "screenshot.h"
 #include "scripted_query.h"
 #include "toolkit/references.h"
 #include "window_testing.h"
@@ -307,10 +308,13 @@ TEST_F(ReportWindow, TenThousandRefreshesDoNotGrowTheResidentMemory) {
   EXPECT_LT(growth, 2048) << "resident memory grew by " << growth << " KiB";
 }
 
-TEST_F(ReportWindow, Screenshot) {
+TEST_F(ReportWindow, ScreenshotShowsEveryCaptionOnWhite) {
   form.Show();
   Pump(50);
-  Screenshot(form, "report.png");
+  const QImage picture = Screenshot(form, "report.png");
+  ASSERT_FALSE(picture.isNull());
+  EXPECT_EQ(CaptionsNotShown(picture, form), std::vector<std::string>());
+  EXPECT_EQ(GroundNotWhite(picture, form), 0);
 }
 
 }  // namespace

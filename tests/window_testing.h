@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
@@ -65,15 +64,6 @@ inline bool Fits(const QString& text, const QFont& font, QSize box, bool wrap) {
   const QRect needed =
       metrics.boundingRect(QRect(0, 0, box.width(), 10000), wrap ? Qt::TextWordWrap : 0, text);
   return needed.width() <= box.width() && needed.height() <= box.height();
-}
-
-// Writes a picture of the window for review.
-inline void Screenshot(const tk::Form& form, const std::string& name) {
-  QWidget* window = tk::backend::NativeWindow(form);
-  ASSERT_TRUE(window);
-  const QString dir = QStringLiteral(TAMBERLODE_SCREENSHOT_DIR);
-  QDir().mkpath(dir);
-  EXPECT_TRUE(window->grab().save(dir + "/" + QString::fromStdString(name)));
 }
 
 }  // namespace testing_windows
