@@ -1,5 +1,7 @@
 #include "about/frmabout.h"
 
+#include "format/format.h"
+
 frmAbout::frmAbout()
     : tk::Form({.caption = "About MyApp",
                 .backColor = tk::kWhite,
@@ -12,8 +14,8 @@ frmAbout::frmAbout()
 void frmAbout::Form_Load() {
   const tk::AppProperties app = tk::App();
   SetCaption("About " + app.title);
-  lblVersion.SetCaption("Version " + tk::Str(app.major) + "." + tk::Str(app.minor) + "." +
-                        tk::Str(app.revision));
+  lblVersion.SetCaption("Version " + format::Str(app.major) + "." + format::Str(app.minor) + "." +
+                        format::Str(app.revision));
   lblTitle.SetCaption(app.title);
 }
 

@@ -15,13 +15,13 @@ bool DriveQuery::Start(const Volume& volume) {
                                              [ask = ask_, volume] { return ask(volume); });
 }
 
-void DriveQuery::Look() {
+void DriveQuery::ReadMapIfChanged() {
   if (!map_ || source_.changed()) map_ = source_.read().value_or(BuildDriveMap(nullptr));
 }
 
 void DriveQuery::BeginSurvey() {
   if (waiting_) return;
-  Look();
+  ReadMapIfChanged();
   children_.AbandonAll();  // questions of an earlier survey that were never asked
   surveyDeadline_ = std::chrono::steady_clock::now() + deadline_;
   for (int slot = 1; slot <= survey::kDrives; ++slot) {
@@ -36,7 +36,7 @@ survey::Answer DriveQuery::Ask(int slot, survey::FreeSpaceCounters& counters,
   if (slot < 1 || slot > survey::kDrives || waiting_) return {};
   const bool inSurvey = begun_[slot - 1];
   begun_[slot - 1] = false;
-  if (!inSurvey) Look();
+  if (!inSurvey) ReadMapIfChanged();
   const std::optional<Volume> volume = (*map_)[slot - 1];
   survey::Answer answer{0, DescribeSlot(*map_, slot)};
   if (!volume) return answer;

@@ -49,7 +49,7 @@ class DriveQuery {
   survey::FreeSpaceQuery AsSurveyQuery();
 
  private:
-  void Look();
+  void ReadMapIfChanged();
   bool Start(const Volume& volume);  // the volume's child; false where none was started
 
   MountSource source_;

@@ -1,5 +1,6 @@
 #include "notice/form1.h"
 
+#include "format/format.h"
 #include "report/form2.h"
 #include "toolkit/references.h"
 
@@ -20,9 +21,9 @@ void Form1::Form_Load() {
 // The count lives in Label1's caption, not in a variable: read it, lower it,
 // write it back. The timer never stops, so the hidden count goes on below 0.
 void Form1::Timer1_Timer() {
-  Label1.SetCaption(tk::Str(tk::Val(Label1.Caption()) - 1));
-  if (tk::Val(Label1.Caption()) == 0) Command1.SetVisible(true);
-  if (tk::Val(Label1.Caption()) == 0) Label1.SetVisible(false);
+  Label1.SetCaption(format::Str(format::Val(Label1.Caption()) - 1));
+  if (format::Val(Label1.Caption()) == 0) Command1.SetVisible(true);
+  if (format::Val(Label1.Caption()) == 0) Label1.SetVisible(false);
 }
 
 void Form1::Command1_Click() {

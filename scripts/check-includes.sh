@@ -56,7 +56,7 @@ done < <(git ls-files '*.cpp' '*.h' '*.in')
 # through backend.h and system.h. Keyed by the file's name without suffix
 # and platform; each room may include its own header and those listed.
 declare -A toolkit_room_may_include=(
-  [toolkit]="backend system testing" [references]="" [testing]="" [backend]="toolkit"
+  [toolkit]="backend system testing rules" [rules]="" [references]="" [testing]="" [backend]="toolkit"
   [bitmaps]="toolkit" [system]="toolkit" [access]="" [fonts]="toolkit"
   [toolkit_qt]="toolkit" [toolkit_win32]="toolkit"
   [window]="toolkit backend bitmaps access fonts toolkit_qt toolkit_win32"

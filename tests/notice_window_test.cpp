@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "about/frmabout.h"
+#include "format/format.h"
 #include "notice/form1.h"
 #include "report/form2.h"
 #include "screenshot.h"
@@ -144,7 +145,7 @@ TEST_F(NoticeWindow, HoldsStillWhileTheHiddenCountRunsOn) {
   form.Show();
   QWidget* window = tk::backend::NativeWindow(form);
   const auto at = [&](int seconds) {
-    while (tk::Val(form.Label1.Caption()) > 5 - seconds) form.Timer1.Tick();
+    while (format::Val(form.Label1.Caption()) > 5 - seconds) form.Timer1.Tick();
     Pump(20);
     Screenshot(form, "notice-" + std::to_string(seconds) + "s.png");
     return window->grab().toImage();

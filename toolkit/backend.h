@@ -1,5 +1,8 @@
 // What a toolkit backend provides: native windows and controls behind the
-// layer's objects. Every operation returns a status, 0 for success.
+// layer's objects. An operation that can fail returns a status, 0 for
+// success (the Create* calls: a null peer); queries (Visible) and calls
+// that cannot fail (Stop, Quit, MessageBox, PaintPending, SetBusy) return
+// nothing of the kind.
 #pragma once
 
 #include <memory>

@@ -225,8 +225,9 @@ class TimerPeer final : public ControlPeer {
 
 class InertPeer final : public ControlPeer {};
 
-// A picture box: its picture unscaled from the top-left, clipped to the box,
-// on its ground (see PictureGround).
+// A picture box: its picture from the top-left, one image pixel to a
+// logical pixel (Qt scales logical pixels to the screen), clipped to the
+// box, on its ground (see PictureGround).
 class PictureWidget final : public QWidget {
  public:
   PictureWidget(QWidget* parent, const PictureBox& picture, const Color& windowBack)
