@@ -127,8 +127,8 @@ std::string Escaped(std::string_view text) {
 
 DriveMap BuildDriveMap(libmnt_table* table) {
   DriveMap map;
-  map[kSlotC - 1] = Volume();  // "/" of unknown make, until the table names it
-  map[kSlotC - 1]->target = "/";
+  map[kSlotC - 1].emplace().target =
+      std::string(1, '/');  // of unknown make, until the table names it
   if (table == nullptr) return map;
 
   std::vector<libmnt_fs*> entries;
