@@ -59,7 +59,8 @@ declare -A toolkit_room_may_include=(
   [toolkit]="backend system testing rules" [rules]="" [references]="" [testing]="" [backend]="toolkit"
   [bitmaps]="toolkit" [system]="toolkit" [access]="" [fonts]="toolkit"
   [toolkit_qt]="toolkit" [toolkit_win32]="toolkit"
-  [window]="toolkit backend bitmaps access fonts toolkit_qt toolkit_win32"
+  [convert]="toolkit toolkit_qt" [pictures]="toolkit toolkit_qt convert" [loop]="toolkit backend convert"
+  [window]="toolkit backend bitmaps access fonts toolkit_qt toolkit_win32 convert pictures"
 )
 # A toolkit file's room: its name without suffix and platform.
 room_of() {

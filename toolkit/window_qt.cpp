@@ -33,106 +33,12 @@
 #include "identity/icon.h"
 #include "identity/identity.h"
 #include "toolkit/backend.h"
+#include "toolkit/convert_qt.h"
+#include "toolkit/pictures_qt.h"
 #include "toolkit/toolkit_qt.h"
 
 namespace tk::backend {
 namespace {
-
-char applicationName[] = "tamberlode";
-char* defaultArgv[] = {applicationName, nullptr};
-
-// The backend's state between Start and Stop.
-struct Session {
-  std::unique_ptr<QApplication> application;
-  // Qt keeps a reference to the count and takes its own options out of the list.
-  int argc = 1;
-  char** argv = defaultArgv;
-  // The handler Qt's messages go through while the program runs.
-  QtMessageHandler defaultMessageHandler = nullptr;
-};
-Session session;
-
-// Whether the command line tells Qt where to show windows (-platform NAME or
-// -display NAME, with one dash or two).
-bool NamesDisplay(int argc, char** argv) {
-  for (int i = 1; i + 1 < argc; ++i) {
-    std::string_view argument = argv[i];
-    if (argument.starts_with("--")) argument.remove_prefix(1);
-    if (argument == "-platform" || argument == "-display") return true;
-  }
-  return false;
-}
-
-QString ToQt(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-QColor ToQt(const Color& color) {
-  if (color.kind == Color::Kind::Rgb) return QColor(color.red, color.green, color.blue);
-  const QPalette palette = QApplication::palette();
-  switch (color.systemIndex) {
-    case 5:
-      return palette.color(QPalette::Base);  // window background
-    case 8:
-      return palette.color(QPalette::Text);  // window text
-    case 15:
-      return palette.color(QPalette::Button);  // button face
-    case 18:
-      return palette.color(QPalette::ButtonText);
-    default:
-      return palette.color(QPalette::Window);
-  }
-}
-
-// A system colour as the scheme has it now.
-Color SystemRgb(int systemIndex) {
-  const QColor colour = ToQt(SystemColor(systemIndex));
-  return Rgb(static_cast<std::uint8_t>(colour.red()), static_cast<std::uint8_t>(colour.green()),
-             static_cast<std::uint8_t>(colour.blue()));
-}
-
-// A caption as it reads, without its access-key marks ("&&" is one "&").
-QString WithoutAccessKeys(const QString& caption) {
-  QString text;
-  for (qsizetype i = 0; i < caption.size(); ++i) {
-    if (caption[i] == QLatin1Char('&') && i + 1 < caption.size()) ++i;
-    text += caption[i];
-  }
-  return text;
-}
-
-QRect ToLogicalPixels(const Rect& r) {
-  return {LogicalPixels(r.left), LogicalPixels(r.top), LogicalPixels(r.width),
-          LogicalPixels(r.height)};
-}
-
-// Distinct colours of an image, to tell an icon's 2-colour image from its
-// 16-colour one after Qt has converted both to 32 bits.
-int Colours(const QImage& image) {
-  QSet<QRgb> colours;
-  for (int y = 0; y < image.height(); ++y) {
-    for (int x = 0; x < image.width(); ++x) colours.insert(image.pixel(x, y));
-  }
-  return static_cast<int>(colours.size());
-}
-
-// A BMP as it is; from an icon file the 32x32 image with the most colours.
-QImage LoadPicture(Picture picture) {
-  QByteArray bytes(reinterpret_cast<const char*>(picture.data()),
-                   static_cast<qsizetype>(picture.size()));
-  QBuffer buffer(&bytes);
-  QImageReader reader(&buffer);
-  QImage best;
-  for (int i = 0; i < std::max(1, reader.imageCount()); ++i) {
-    if (i > 0 && !reader.jumpToImage(i)) break;
-    const QImage image = reader.read();
-    if (best.isNull() || (image.size() == QSize(32, 32) &&
-                          (best.size() != QSize(32, 32) || Colours(image) > Colours(best)))) {
-      best = image;
-    }
-  }
-  return best;
-}
 
 // Native buttons break a caption that is too wide onto further lines at word
 // boundaries; Qt's do not, so break it here.
@@ -224,49 +130,6 @@ class TimerPeer final : public ControlPeer {
 };
 
 class InertPeer final : public ControlPeer {};
-
-// A picture box: its picture from the top-left, one image pixel to a
-// logical pixel (Qt scales logical pixels to the screen), clipped to the
-// box, on its ground (see PictureGround).
-class PictureWidget final : public QWidget {
- public:
-  PictureWidget(QWidget* parent, const PictureBox& picture, const Color& windowBack)
-      : QWidget(parent),
-        image_(LoadPicture(picture.design().picture)),
-        back_(ToQt(PictureGround(picture.design().backColor, windowBack, SystemRgb))) {
-    const PictureBox::Design& d = picture.design();
-    setFocusPolicy(Qt::StrongFocus);
-    setAccessibleName(ToQt(d.description));
-    // The focus mark keeps to the box's own area, where no neighbour paints.
-    const Rect own = picture.FocusArea();
-    focusArea_ = QRect(QPoint(LogicalPixels(own.left) - LogicalPixels(d.rect.left),
-                              LogicalPixels(own.top) - LogicalPixels(d.rect.top)),
-                       QPoint(LogicalPixels(own.left + own.width) - LogicalPixels(d.rect.left) - 1,
-                              LogicalPixels(own.top + own.height) - LogicalPixels(d.rect.top) - 1));
-  }
-  const QImage& image() const { return image_; }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter painter(this);
-    painter.fillRect(rect(), back_);
-    painter.drawImage(0, 0, image_);
-    // The focus mark of the style's own controls, shown as they show it
-    // (once the keyboard has moved the focus).
-    if (hasFocus()) {
-      QStyleOptionFocusRect focus;
-      focus.initFrom(this);
-      focus.rect = focusArea_;
-      focus.backgroundColor = back_;
-      style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
-    }
-  }
-
- private:
-  QImage image_;
-  QColor back_;
-  QRect focusArea_;
-};
 
 // Screen readers: our windows are ordinary windows, whatever their frame, and
 // a picture box is an image named by what it shows.
@@ -580,103 +443,9 @@ void KeepStylePixmapsUncached() {
   if (QPixmapCache::cacheLimit() != 0) QPixmapCache::setCacheLimit(0);
 }
 
-void FatalMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
-  std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-  if (type == QtFatalMsg) {
-    // Qt aborts (and dumps core) when it cannot reach a display; end plainly.
-    std::fprintf(stderr, "tamberlode: cannot open a window: no usable display\n");
-    std::_Exit(2);
-  }
-}
-
-// The exit status when the display goes away, as when there is none at start.
-constexpr int kDisplayLost = 2;
-
-// When the connection to the display breaks, Qt says so ("The X11 connection
-// broke (error 1). Did the X11 server die?", "The Wayland connection broke.
-// Did the Wayland compositor die?") and calls exit() from inside the event
-// loop; the exit handlers then destroy the application object and the
-// windows under the running loop, and the program dies of a signal. Say it
-// in one line and end at once instead.
-void RunningMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-  if (message.contains(QLatin1String("connection broke"))) {
-    std::fprintf(stderr, "tamberlode: lost the display: %s\n", message.toLocal8Bit().constData());
-    std::fflush(stderr);
-    std::_Exit(kDisplayLost);
-  }
-  if (session.defaultMessageHandler) session.defaultMessageHandler(type, context, message);
-}
-
 }  // namespace
 
 const int kButtonMargins = 8;
-
-int LogicalPixels(int twips) { return static_cast<int>(std::lround(twips / 15.0)); }
-
-// The design's Windows fonts, mapped to installed open fonts. The open faces
-// run wider than the originals at the same size, so they are scaled to set
-// the design's texts in about the same width: 8.25 pt MS Sans Serif becomes
-// 10-pixel Liberation Sans, 21.75 pt Comic Sans MS becomes 20 pt Comic Neue.
-struct FontMapping {
-  std::string_view design;
-  const char* family;
-  double scale;
-};
-constexpr FontMapping kFontMappings[] = {
-    {"MS Sans Serif", "Liberation Sans", 7.5 / 8.25},
-    {"Comic Sans MS", "Comic Neue", 20.0 / 21.75},
-};
-
-QFont ToQtFont(const Font& font) {
-  QString family = ToQt(font.name);
-  double points = font.points;
-  for (const FontMapping& mapping : kFontMappings) {
-    if (font.name == mapping.design) {
-      family = QString::fromLatin1(mapping.family);
-      points *= mapping.scale;
-    }
-  }
-  QFont qfont(family);
-  qfont.setPointSizeF(points);
-  qfont.setWeight(static_cast<QFont::Weight>(font.weight));
-  qfont.setItalic(font.italic);
-  qfont.setUnderline(font.underline);
-  return qfont;
-}
-
-QIcon ProgramIcon(int scale) {
-  // Decoded once, as PNG and nothing else: left to guess, Qt loads every
-  // image format plugin to ask whether it knows the bytes.
-  static const auto decode = [](Picture png) {
-    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(png.data()),
-                                               static_cast<qsizetype>(png.size()));
-    QBuffer buffer(&bytes);
-    QImageReader reader(&buffer, "png");
-    reader.setAutoDetectImageFormat(false);
-    return reader.read();
-  };
-  static const QImage design16 = decode(identity::IconPng16());
-  static const QImage design32 = decode(identity::IconPng32());
-  const auto scaled = [](const QImage& design, int factor) {
-    return QPixmap::fromImage(
-        factor == 1
-            ? design
-            : design.scaled(design.size() * factor, Qt::IgnoreAspectRatio, Qt::FastTransformation));
-  };
-  // The title bar's 16 and the task switcher's 32 points in this screen's
-  // pixels: the pixel designs scaled by whole factors, the larger design
-  // wherever it fits, as in the icon theme.
-  scale = std::max(1, scale);
-  QIcon icon;
-  icon.addPixmap(scale % 2 == 0 ? scaled(design32, scale / 2) : scaled(design16, scale));
-  icon.addPixmap(scaled(design32, scale));
-  return icon;
-}
-
-QIcon ProgramIcon() {
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  return ProgramIcon(screen ? static_cast<int>(std::ceil(screen->devicePixelRatio())) : 1);
-}
 
 QWidget* NativeWindow(const Form& form) {
   auto* peer = dynamic_cast<WindowPeerQt*>(form.peer());
@@ -687,42 +456,6 @@ std::unique_ptr<WindowPeer> CreateWindow(Form& form) {
   KeepStylePixmapsUncached();
   return std::make_unique<WindowPeerQt>(form);
 }
-
-int Start(int argc, char** argv) {
-  if (session.application) return 0;
-  const char* platform = std::getenv("QT_QPA_PLATFORM");
-  const char* display = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  if ((!platform || !*platform) && (!display || !*display) && (!wayland || !*wayland) &&
-      !NamesDisplay(argc, argv)) {
-    std::fprintf(stderr, "tamberlode: cannot open a window: no display (DISPLAY is not set)\n");
-    return 2;
-  }
-  if (argc > 0 && argv) {
-    session.argc = argc;
-    session.argv = argv;
-  }
-  qInstallMessageHandler(FatalMessage);
-  session.application = std::make_unique<QApplication>(session.argc, session.argv);
-  qInstallMessageHandler(nullptr);
-  session.defaultMessageHandler = qInstallMessageHandler(RunningMessage);
-  QApplication::setApplicationName(ToQt(identity::kTitle));
-  QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Tamberlode"));
-  // The program ends when no window is loaded, not when the last one hides.
-  QApplication::setQuitOnLastWindowClosed(false);
-  return 0;
-}
-
-void Stop() {
-  if (!session.application) return;
-  // Windows unloaded in the last handler are still waiting to be deleted.
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  session.application.reset();
-}
-
-int RunLoop() { return QApplication::exec(); }
-
-void Quit(int status) { QCoreApplication::exit(status); }
 
 void MessageBox(const std::string& prompt) {
   QMessageBox box(QMessageBox::NoIcon, ToQt(identity::kTitle), ToQt(prompt), QMessageBox::Ok);
@@ -738,61 +471,5 @@ void MessageBox(const std::string& prompt) {
   }
   box.exec();
 }
-
-namespace {
-
-// While a handler waits: the user's input and the window system's close
-// requests are eaten, so they neither run a handler inside the waiting one
-// nor wait in the queue to run after it.
-class InputDropper final : public QObject {
- protected:
-  bool eventFilter(QObject* /*watched*/, QEvent* event) override {
-    switch (event->type()) {
-      case QEvent::MouseButtonPress:
-      case QEvent::MouseButtonRelease:
-      case QEvent::MouseButtonDblClick:
-      case QEvent::MouseMove:
-      case QEvent::Wheel:
-      case QEvent::KeyPress:
-      case QEvent::KeyRelease:
-      case QEvent::ShortcutOverride:
-      case QEvent::Shortcut:
-      case QEvent::ContextMenu:
-      case QEvent::TouchBegin:
-      case QEvent::TouchUpdate:
-      case QEvent::TouchEnd:
-      case QEvent::TabletPress:
-      case QEvent::TabletRelease:
-      case QEvent::Close:
-        event->ignore();
-        return true;
-      default:
-        return false;
-    }
-  }
-};
-
-}  // namespace
-
-void PaintPending() {
-  // Everything the window system sent is taken, so input is dropped here
-  // rather than queued; posted events (repaints, layouts) run; timers and
-  // socket notifiers wait for the loop, so no timer handler runs inside.
-  InputDropper dropper;
-  QCoreApplication::instance()->installEventFilter(&dropper);
-  QCoreApplication::processEvents(QEventLoop::X11ExcludeTimers |
-                                  QEventLoop::ExcludeSocketNotifiers);
-  QCoreApplication::instance()->removeEventFilter(&dropper);
-}
-
-void SetBusy(bool busy) {
-  if (busy)
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-  else
-    QApplication::restoreOverrideCursor();
-}
-
-// Qt reports no cause of its failures.
-std::optional<SystemCause> TakeFailure() { return std::nullopt; }
 
 }  // namespace tk::backend
