@@ -15,7 +15,7 @@ declare -A may_include=(
   [about]="toolkit identity format win32"
   [report]="about notice toolkit drives survey identity format"
   [notice]="report toolkit identity format"
-  [app]="notice report about toolkit identity format"
+  [app]="notice report about toolkit identity format win32"
 )
 
 bad=0
