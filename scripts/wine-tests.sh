@@ -192,6 +192,14 @@ pe_check() {
     { skipped "python3-pefile is not installed"; return; }
   [[ -f "$win32/Tamberlode.exe" ]] || { failed "no build/win32/Tamberlode.exe"; return; }
   /usr/bin/python3 tests/win32/pe_check.py "$win32/Tamberlode.exe" || failed "PE check"
+  # The import check itself: a program importing GetTickCount64 (Vista) fails it.
+  local out
+  [[ -f "$win32/tests/vista_import.exe" ]] || { failed "tests/vista_import.exe was not built"; return; }
+  if out=$(/usr/bin/python3 tests/win32/pe_check.py --imports-only "$win32/tests/vista_import.exe"); then
+    failed "the import check passed a program that imports GetTickCount64"
+  elif [[ "$out" != *"KERNEL32.DLL!GetTickCount64 needs Windows Vista"* ]]; then
+    failed "the import check refused vista_import.exe for another reason: $out"
+  fi
 }
 
 # The Windows installer, under 32-bit Wine in a throwaway prefix of its own;
