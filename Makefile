@@ -42,8 +42,8 @@ bench: deps-run
 	cmake --build --preset release
 	for b in build/release/bench/*_bench; do $$b; done
 
-# The three packages, in build/packages/: the Debian package of the release
-# build, and the Windows installer and portable zip of the 32-bit program
+# The four packages, in build/packages/: the Debian package of the release
+# build, and the Windows setup, MSI and portable zip of the 32-bit program
 # (win32 preset). Builds only what the packages hold.
 package: deps-package
 	cmake --preset release >/dev/null
@@ -51,10 +51,11 @@ package: deps-package
 	rm -f build/release/packages/*.deb
 	cpack --config build/release/CPackConfig.cmake -B build/release/packages
 	cmake --preset win32 >/dev/null
-	rm -f build/win32/installer/*.msi build/win32/installer/*.zip
+	rm -f build/win32/installer/*.msi build/win32/installer/*-setup.exe build/win32/installer/*.zip
 	cmake --build --preset win32 --target windows_packages
 	rm -rf build/packages && mkdir -p build/packages
-	cp build/release/packages/*.deb build/win32/installer/*.msi build/win32/installer/*.zip build/packages/
+	cp build/release/packages/*.deb build/win32/installer/*.msi build/win32/installer/*-setup.exe \
+	   build/win32/installer/*.zip build/packages/
 	@ls -l build/packages
 
 SOURCES = git ls-files --cached --others --exclude-standard '*.cpp' '*.h'

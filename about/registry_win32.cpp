@@ -5,7 +5,6 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,12 +16,37 @@
 namespace about {
 namespace {
 
-// The status of a call that could not be made: the binding's error.
-template <class Function>
-std::int32_t Unbound(const win32::Bound<Function>& function) {
-  const DWORD error = function.LastError();
+// The status of a call that could not be made: why the binding failed, as
+// it left this thread's last error.
+std::int32_t Unbound() {
+  const DWORD error = GetLastError();
   return static_cast<std::int32_t>(error != 0 ? error : ERROR_PROC_NOT_FOUND);
 }
+
+// A Win32 critical section: std::mutex would bring the C++ thread library's
+// POSIX layer, and with it kernel32 imports Windows XP lacks.
+class Lock {
+ public:
+  Lock() { InitializeCriticalSection(&section_); }
+  ~Lock() { DeleteCriticalSection(&section_); }
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+
+  // Holds the lock for its own lifetime.
+  class Held {
+   public:
+    explicit Held(Lock& lock) : lock_(lock) { EnterCriticalSection(&lock_.section_); }
+    ~Held() { LeaveCriticalSection(&lock_.section_); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+   private:
+    Lock& lock_;
+  };
+
+ private:
+  CRITICAL_SECTION section_;
+};
 
 // The predefined roots (HKEY_LOCAL_MACHINE is 0x80000002) are 32-bit values
 // that 64-bit Windows sign-extends; every other handle goes through as it is.
@@ -40,7 +64,7 @@ class Advapi32Registry final : public Registry {
     HKEY result = nullptr;
     const std::optional<LONG> status =
         open_(ToHkey(hKey), lpSubKey, ulOptions, samDesired, &result);
-    if (!status) return Unbound(open_);
+    if (!status) return Unbound();
     // The handle is written only when the key was opened; else it keeps its 0.
     if (*status == ERROR_SUCCESS) phkResult = reinterpret_cast<RegistryKey>(result);
     return static_cast<std::int32_t>(*status);
@@ -55,7 +79,7 @@ class Advapi32Registry final : public Registry {
     const std::optional<LONG> status =
         query_(ToHkey(hKey), lpValueName, lpReserved != nullptr ? &reserved : nullptr, &type,
                lpData, &size);
-    if (!status) return Unbound(query_);
+    if (!status) return Unbound();
     lpType = type;
     lpcbData = size;
     return static_cast<std::int32_t>(*status);
@@ -63,15 +87,15 @@ class Advapi32Registry final : public Registry {
 
   std::int32_t RegCloseKey(RegistryKey hKey) override {
     const std::optional<LONG> status = close_(ToHkey(hKey));
-    return status ? static_cast<std::int32_t>(*status) : Unbound(close_);
+    return status ? static_cast<std::int32_t>(*status) : Unbound();
   }
 
  private:
-  win32::Bound<LONG(WINAPI*)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY)> open_{"advapi32",
+  win32::Bound<LONG(WINAPI*)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY)> open_{"advapi32.dll",
                                                                         "RegOpenKeyExA"};
   win32::Bound<LONG(WINAPI*)(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD)> query_{
-      "advapi32", "RegQueryValueExA"};
-  win32::Bound<LONG(WINAPI*)(HKEY)> close_{"advapi32", "RegCloseKey"};
+      "advapi32.dll", "RegQueryValueExA"};
+  win32::Bound<LONG(WINAPI*)(HKEY)> close_{"advapi32.dll", "RegCloseKey"};
 };
 
 // What an open in the program's own view asked for, to ask the 64-bit view
@@ -93,7 +117,7 @@ class BothViewsRegistry final : public Registry {
       return raw_.RegOpenKeyExA(hKey, lpSubKey, ulOptions, samDesired | kKeyWow64_64Key, phkResult);
     }
     if (status == kErrorSuccess && !NamesAView(samDesired) && lpSubKey != nullptr) {
-      const std::lock_guard lock(mutex_);
+      const Lock::Held held(lock_);
       ownView_[phkResult] = {hKey, lpSubKey, ulOptions, samDesired};
     }
     return status;
@@ -108,7 +132,7 @@ class BothViewsRegistry final : public Registry {
     if (status != kErrorFileNotFound) return status;
     std::optional<OwnViewOpen> open;
     {
-      const std::lock_guard lock(mutex_);
+      const Lock::Held held(lock_);
       if (const auto found = ownView_.find(hKey); found != ownView_.end()) open = found->second;
     }
     if (!open) return status;
@@ -127,7 +151,7 @@ class BothViewsRegistry final : public Registry {
 
   std::int32_t RegCloseKey(RegistryKey hKey) override {
     {
-      const std::lock_guard lock(mutex_);
+      const Lock::Held held(lock_);
       ownView_.erase(hKey);
     }
     return raw_.RegCloseKey(hKey);
@@ -139,7 +163,7 @@ class BothViewsRegistry final : public Registry {
   }
 
   Registry& raw_;
-  std::mutex mutex_;
+  Lock lock_;
   std::map<RegistryKey, OwnViewOpen> ownView_;
 };
 

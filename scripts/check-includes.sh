@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 # Top down: each folder and the folders of ours it may include.
 rooms=(
-  "app: notice report about toolkit identity format"
+  "app: notice report about toolkit identity format win32"
   "report: about notice toolkit drives survey identity format"
   "notice: report toolkit identity format"
   "about: toolkit identity format win32 posix"

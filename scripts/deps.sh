@@ -13,12 +13,13 @@ packages=(
 )
 if [[ "${1:-}" == package ]]; then
   # `make package` also cross-builds the 32-bit program (its preset builds
-  # GoogleTest from source for the tests) and packs it with wixl.
-  packages+=(g++-mingw-w64-i686-posix googletest wixl)
+  # GoogleTest from source for the tests) and packs it: the MSI with wixl
+  # (msibuild of msitools completes its tables), the setup with makensis.
+  packages+=(g++-mingw-w64-i686-posix googletest wixl msitools nsis)
 fi
 if [[ "${1:-}" == test ]]; then
-  # The installer's build and its checks (msiinfo).
-  packages+=(wixl msitools)
+  # The installers' build (wixl, msibuild, makensis) and their checks (msiinfo).
+  packages+=(wixl msitools nsis)
   packages+=(xvfb xauth util-linux e2fsprogs dosfstools desktop-file-utils appstream locales)
   # The package checks: lintian, the software catalogue's compose, the
   # window class read with xprop.

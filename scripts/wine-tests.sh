@@ -192,6 +192,14 @@ pe_check() {
     { skipped "python3-pefile is not installed"; return; }
   [[ -f "$win32/Tamberlode.exe" ]] || { failed "no build/win32/Tamberlode.exe"; return; }
   /usr/bin/python3 tests/win32/pe_check.py "$win32/Tamberlode.exe" || failed "PE check"
+  # The import check itself: a program importing GetTickCount64 (Vista) fails it.
+  local out
+  [[ -f "$win32/tests/vista_import.exe" ]] || { failed "tests/vista_import.exe was not built"; return; }
+  if out=$(/usr/bin/python3 tests/win32/pe_check.py --imports-only "$win32/tests/vista_import.exe"); then
+    failed "the import check passed a program that imports GetTickCount64"
+  elif [[ "$out" != *"KERNEL32.DLL!GetTickCount64 needs Windows Vista"* ]]; then
+    failed "the import check refused vista_import.exe for another reason: $out"
+  fi
 }
 
 # The Windows installer, under 32-bit Wine in a throwaway prefix of its own;
@@ -359,29 +367,83 @@ waiting_window() {
   scripts/wine-screenshots.sh "$shots" || failed "turning the window pictures into PNG"
 }
 
-# Tamberlode.exe driven with xdotool, System Info through a stand-in tool.
+# Tamberlode.exe driven with xdotool, System Info through a stand-in tool,
+# with the prefix set to Windows XP, 7 and 10 in turn (screenshots of the
+# first two in screenshots/winxp and screenshots/win7).
 end_to_end() {
   need_xdotool || return
-  local msinfo='HKLM\SOFTWARE\Microsoft\Shared Tools\MSINFO' original marker
+  local msinfo='HKLM\SOFTWARE\Microsoft\Shared Tools\MSINFO' original marker version
   original=$(WINE_TIMEOUT=60 run32 reg query "$msinfo" /v PATH 2>/dev/null | tr -d '\r' |
     sed -n 's/^ *PATH *REG_SZ *//p')
   reg add "$msinfo" /v PATH /t REG_SZ /d "$(WINE_TIMEOUT=30 run32 winepath -w "$win32/tests/marker.exe" 2>/dev/null | tr -d '\r')" /f
   mkdir -p "$root/build/wine-e2e" "$shots"
   marker=$root/build/wine-e2e/marker.txt
-  rm -f "$marker"
   TAMBERLODE_MARKER=$(WINE_TIMEOUT=30 run32 winepath -w "$marker" 2>/dev/null | tr -d '\r')
   export TAMBERLODE_MARKER
-  # One server and one desktop for the whole run, up before the program:
-  # when the program and the first look at its windows both start a desktop,
-  # Wine now and then leaves the program without one.
-  server_restart
-  /usr/bin/python3 tests/win32/wine_e2e.py "$win32" "$TAMBERLODE_WINE_SURVEY" "$marker" "$shots" ||
-    failed "end-to-end run of Tamberlode.exe"
+  for version in winxp win7 win10; do
+    windows_version "$version" || continue
+    rm -f "$marker"
+    # One server and one desktop for the whole run, up before the program:
+    # when the program and the first look at its windows both start a desktop,
+    # Wine now and then leaves the program without one.
+    server_restart
+    local dir=$shots
+    [[ $version == win10 ]] || dir=$shots/$version
+    /usr/bin/python3 tests/win32/wine_e2e.py "$win32" "$TAMBERLODE_WINE_SURVEY" "$marker" "$dir" ||
+      failed "end-to-end run of Tamberlode.exe as Windows $version"
+  done
   if [[ -n "$original" ]]; then
     reg add "$msinfo" /v PATH /t REG_SZ /d "$original" /f
   else
     reg delete "$msinfo" /v PATH /f || true
   fi
+}
+
+# windows_version winxp|win7|win10: the Windows version the prefix reports,
+# set by winecfg and read back from the registry.
+windows_version() {
+  local want key='HKLM\Software\Microsoft\Windows NT\CurrentVersion' got
+  case $1 in winxp) want=5.1 ;; win7) want=6.1 ;; win10) want=10.0 ;; esac
+  WINE_TIMEOUT=60 run32 winecfg -v "$1" >/dev/null 2>&1 || true
+  got=$(WINE_TIMEOUT=60 run32 reg query "$key" /v CurrentVersion 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *CurrentVersion *REG_SZ *//p')
+  say "the prefix as Windows $1: CurrentVersion $got"
+  [[ "$got" == "$want" ]] || { failed "winecfg -v $1 left CurrentVersion '$got', not $want"; return 1; }
+}
+
+# A library planted beside the program under a system library's name, with
+# Wine told to prefer a native copy (oleacc=n,b), is never loaded: a screen
+# reader's question to a picture box makes the program load oleacc.dll, from
+# the system folder. The control case shows that a load by the bare name
+# does pick the planted one.
+planted_dll() {
+  need_windows || return
+  local dir=$root/build/wine-planted answer program
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  cp "$win32/Tamberlode.exe" "$win32/tests/planted/oleacc.dll" "$win32/tests/reader.exe" "$dir/" ||
+    { failed "tests/planted/oleacc.dll or tests/reader.exe was not built"; return; }
+  TAMBERLODE_PLANTED_MARKER=$(WINE_TIMEOUT=30 run32 winepath -w "$dir/marker.txt" 2>/dev/null | tr -d '\r')
+  export TAMBERLODE_PLANTED_MARKER
+  local WINEDLLOVERRIDES="$WINEDLLOVERRIDES;oleacc=n,b"
+  server_restart
+  (cd "$dir" && WINE_TIMEOUT=60 run32 "$dir/reader.exe" --bare) | tr -d '\r' | sed 's/^/  bare load: /'
+  if [[ ! -s "$dir/marker.txt" ]]; then
+    failed "the planted oleacc.dll did not load even by its bare name: the test cannot see a planted load"
+    return
+  fi
+  rm -f "$dir/marker.txt"
+  (cd "$dir" && WINE_TIMEOUT=120 run32 "$dir/Tamberlode.exe" >/dev/null 2>&1) &
+  program=$!
+  answer=$(cd "$dir" && WINE_TIMEOUT=90 run32 "$dir/reader.exe" "Tamberlode v0.1a" | tr -d '\r')
+  say "the notice's picture box answered WM_GETOBJECT with $answer"
+  [[ "$answer" =~ ^[1-9][0-9]*$ ]] || failed "no accessible object for the picture box ($answer)"
+  [[ -e "$dir/marker.txt" ]] &&
+    failed "Tamberlode.exe loaded the planted oleacc.dll: $(tr -d '\r' <"$dir/marker.txt")"
+  server_stop
+  wait "$program" 2>/dev/null
+  rm -rf "$dir"
+  return 0
 }
 
 # The system DPI of the prefix; a fresh server and desktop take it up.
@@ -451,6 +513,7 @@ step design-texts design_texts
 step pixels pixels
 step contrast contrast
 step steady steady
+step planted-dll planted_dll
 
 say "screenshots: $shots"
 echo

@@ -304,7 +304,10 @@ struct FormState {
     const HWND marked = focused && IsButton(focused) ? focused : defaultButton;
     for (const auto& entry : buttons) {
       const HWND button = GetDlgItem(hwnd, entry.first);
-      SendMessageW(button, BM_SETSTYLE, button == marked ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
+      const LONG style = button == marked ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
+      if ((GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) != style) {
+        SendMessageW(button, BM_SETSTYLE, style, TRUE);
+      }
     }
   }
   void AddText(HWND control, const std::optional<Font>& font, std::string_view text,
@@ -885,6 +888,10 @@ int RunLoop() {
     wchar_t className[32] = L"";
     if (root) GetClassNameW(root, className, 32);
     if (root && std::wcscmp(className, kFormClass) == 0 && IsDialogMessageW(root, &message)) {
+      // A key that moved the focus to a control that is no button (the
+      // About box's icon) leaves Wine's dialog manager with no button
+      // framed; Windows' keeps the frame on the default button.
+      if (FormState* state = StateOf(root); state && !state->dead) state->MarkDefault(GetFocus());
       continue;
     }
     TranslateMessage(&message);

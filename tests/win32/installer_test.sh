@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# The Windows installer as a Windows user meets it, under 32-bit Wine in a
-# throwaway prefix: a silent install puts the program, its Start-menu
-# shortcut and its "Apps and features" entry in place; the program starts
-# from the shortcut; a newer version replaces it, an older one does not;
-# removal leaves nothing.
-# First the package itself: its summary information and what it must not
-# hold (custom actions, services, registry or PATH changes, file
-# associations, reboots, a desktop shortcut).
+# The Windows installers as a Windows user meets them, under 32-bit Wine in
+# a throwaway prefix. The MSI: a silent install puts the program, its
+# Start-menu shortcut and its "Apps and features" entry in place; the
+# program starts from the shortcut; a newer version replaces it, an older one
+# does not; removal leaves nothing. The setup program: its pages one by one
+# (a screenshot of each, in BUILD/screenshots), the finish page starting the
+# program, its entry read back; a silent install into a folder of the
+# user's choosing; each removal leaves nothing.
+# First the MSI itself: its summary information and what it must not hold
+# (custom actions other than setting the install folder's property,
+# services, registry or PATH changes, file associations, reboots, a desktop
+# shortcut).
 #
 # Usage: tests/win32/installer_test.sh [BUILD]   (default build/win32)
 # Skips (exit 0) with the reason where a tool or the package is missing.
@@ -44,12 +48,17 @@ upgrade=$build/installer/upgrade-test/Tamberlode-$next.msi
 exe=$build/Tamberlode.exe
 wintext=$build/tests/wintext.exe
 icon=$root/identity/icon/tamberlode.ico
-publisher="the Tamberlode developers"
+publisher="Tamberlode Developers"
+website="http://www.example.org/tamberlode/"
+comments="Shows how many megabytes are free on each of the drives A: to I:."
+setup=$build/installer/Tamberlode-$version-setup.exe
 wine=/usr/lib/wine/wine
 wineserver=/usr/lib/wine/wineserver
 
 command -v msiinfo >/dev/null || skip "msiinfo is not installed (package msitools)"
 [[ -f "$msi" && -f "$upgrade" ]] || skip "no $msi or $upgrade (wixl is not installed, or the win32 preset is not built)"
+[[ -f "$setup" ]] || skip "no $setup (nsis is not installed, or the win32 preset is not built)"
+command -v xdotool >/dev/null && command -v import >/dev/null || skip "xdotool or imagemagick is not installed"
 [[ -x "$wine" && -x "$wineserver" ]] || skip "no 32-bit Wine at $wine (package wine32:i386)"
 command -v Xvfb >/dev/null || skip "Xvfb is not installed"
 [[ -f "$exe" && -f "$wintext" ]] || skip "the win32 preset has no Tamberlode.exe or tests/wintext.exe"
@@ -76,7 +85,16 @@ expect "installs into [ProgramFilesFolder]Tamberlode" \
   "$(rows "$msi" Directory | awk -F'\t' '$1 == "INSTALLDIR" { print $2 "/" $3 }')" "ProgramFilesFolder/Tamberlode"
 expect "one shortcut, Tamberlode in the Start menu" \
   "$(rows "$msi" Shortcut | cut -f2,3 | tr '\t' '/')" "ProgramMenuFolder/Tamberlode"
-for table in CustomAction ServiceInstall ServiceControl Registry Environment Extension ProgId Verb MIME Class; do
+# The program's file version, as its version resource gives it, decides
+# whether an install may replace the file.
+exe_version=$(/usr/bin/python3 -c 'import pefile, sys
+f = pefile.PE(sys.argv[1]).VS_FIXEDFILEINFO[0]
+print(f"{f.FileVersionMS >> 16}.{f.FileVersionMS & 0xffff}.{f.FileVersionLS >> 16}.{f.FileVersionLS & 0xffff}")' "$exe")
+expect "the File table's version of Tamberlode.exe" \
+  "$(rows "$msi" File | awk -F'\t' '$1 == "Tamberlode.exe" { print $5 }')" "$exe_version"
+expect "one custom action: the install folder into ARPINSTALLLOCATION (type 51)" \
+  "$(rows "$msi" CustomAction | cut -f1-4 | tr '\t' '/')" "SetInstallLocation/51/ARPINSTALLLOCATION/[INSTALLDIR]"
+for table in ServiceInstall ServiceControl Registry Environment Extension ProgId Verb MIME Class; do
   expect "no rows in $table" "$(rows "$msi" "$table")" ""
 done
 expect "no reboot" "$(rows "$msi" InstallExecuteSequence | cut -f1 | grep -E 'Reboot' || true)" ""
@@ -222,11 +240,22 @@ fi
 
 entry=$(query "$uninstall\\$old_code")
 say "uninstall entry as read back:"
-grep -E '^    (DisplayName|DisplayVersion|Publisher|Size|EstimatedSize|NoModify|NoRepair|UninstallString) ' <<<"$entry" |
-  sed 's/^ */    /'
-expect "DisplayName" "$(value DisplayName <<<"$entry")" "Tamberlode"
-expect "DisplayVersion" "$(value DisplayVersion <<<"$entry")" "$version"
-expect "Publisher" "$(value Publisher <<<"$entry")" "$publisher"
+shown='DisplayName|DisplayVersion|Publisher|InstallLocation|URLInfoAbout|HelpLink|Contact|Comments'
+shown+='|DisplayIcon|Size|EstimatedSize|NoModify|NoRepair|UninstallString'
+grep -E "^    ($shown) " <<<"$entry" | sed 's/^ */    /' || true
+# support_info ENTRY FOLDER: what "Apps and features" and its support
+# information show, the same from either installer.
+support_info() {
+  expect "DisplayName" "$(value DisplayName <<<"$1")" "Tamberlode"
+  expect "DisplayVersion" "$(value DisplayVersion <<<"$1")" "$version"
+  expect "Publisher" "$(value Publisher <<<"$1")" "$publisher"
+  expect "InstallLocation" "$(value InstallLocation <<<"$1")" "$2"
+  expect "URLInfoAbout (web address)" "$(value URLInfoAbout <<<"$1")" "$website"
+  expect "HelpLink" "$(value HelpLink <<<"$1")" "$website"
+  expect "Contact" "$(value Contact <<<"$1")" "$publisher"
+  expect "Comments" "$(value Comments <<<"$1")" "$comments"
+}
+support_info "$entry" 'C:\Program Files\Tamberlode\'
 # The size in KiB (ARPSIZE). Windows adds EstimatedSize from its own
 # costing; Wine writes 0 there.
 expect "Size (KiB)" "$(value Size <<<"$entry")" "$((($(stat -c %s "$exe") + 1023) / 1024))"
@@ -289,6 +318,59 @@ expect "cached packages left" "$(find "$drive_c/windows/Installer" -type f 2>/de
 expect "uninstall entries left" "$(entries)" ""
 left=$(mentions)
 expect "registry keys and values left that name the program or its codes" "$left" ""
+
+# ---- The setup program, page by page -------------------------------------------
+setup_key="$uninstall\\Tamberlode"
+say "$(basename "$setup"), interactive"
+/usr/bin/python3 tests/win32/wine_setup.py "$build" "$setup" "$build/screenshots" ||
+  fault "the interactive setup (screenshots: $build/screenshots/setup-*.png)"
+# Ends the program the finish page started.
+timeout 20 "$wineserver" -k >/dev/null 2>&1 || true
+timeout 20 "$wineserver" -w >/dev/null 2>&1 || true
+expect "the program folder holds the program and its uninstaller" \
+  "$(ls "$program_dir" 2>&1 | tr '\n' ' ')" "Tamberlode.exe Uninstall.exe "
+cmp -s "$exe" "$program_dir/Tamberlode.exe" && say "ok: the installed program is the built one" ||
+  fault "the setup's Tamberlode.exe differs from $exe"
+common_menu="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tamberlode.lnk"
+expect "one shortcut, in the common Start menu" "$(links)" "$common_menu"
+if [[ -f "$common_menu" ]]; then
+  IFS=$'\t' read -r target folder link_icon link_index arguments < <(shell_link "$common_menu")
+  expect "shortcut target" "$target" 'C:\Program Files\Tamberlode\Tamberlode.exe'
+fi
+entry=$(query "$setup_key")
+say "the setup's uninstall entry as read back:"
+grep -E "^    ($shown|QuietUninstallString) " <<<"$entry" | sed 's/^ */    /' || true
+support_info "$entry" 'C:\Program Files\Tamberlode'
+expect "DisplayIcon" "$(value DisplayIcon <<<"$entry")" 'C:\Program Files\Tamberlode\Tamberlode.exe,0'
+[[ "$(value EstimatedSize <<<"$entry")" =~ ^0x[0-9a-f]+$ && "$(value EstimatedSize <<<"$entry")" != 0x0 ]] &&
+  say "ok: EstimatedSize is set" || fault "EstimatedSize: '$(value EstimatedSize <<<"$entry")'"
+expect "NoModify, NoRepair" "$(value NoModify <<<"$entry"),$(value NoRepair <<<"$entry")" "0x1,0x1"
+expect "UninstallString" "$(value UninstallString <<<"$entry")" '"C:\Program Files\Tamberlode\Uninstall.exe"'
+
+# remove_setup FOLDER: the uninstaller, silent, as "Apps and features" would
+# run it quietly; it copies itself away and runs from there, so the test waits
+# for the prefix's processes to end.
+remove_setup() {
+  wine_run "$(unix_path "$1")/Uninstall.exe" /S || fault "Uninstall.exe /S ended with status $?"
+  timeout 60 "$wineserver" -w >/dev/null 2>&1 || true
+  expect "files left named after the program" "$(find "$drive_c" "$HOME" -iname '*tamberlode*')" ""
+  expect "shortcuts left" "$(links)" ""
+  expect "uninstall entries left" "$(entries)" ""
+  expect "registry keys and values left that name the program" "$(mentions)" ""
+}
+say "the setup's uninstaller, silent"
+remove_setup 'C:\Program Files\Tamberlode'
+
+# A silent install into a folder of the user's choosing.
+say "$(basename "$setup") /S /D=C:\Tools\Tamberlode"
+wine_run "$setup" /S '/D=C:\Tools\Tamberlode' || fault "the silent setup ended with status $?"
+timeout 60 "$wineserver" -w >/dev/null 2>&1 || true
+[[ -f "$drive_c/Tools/Tamberlode/Tamberlode.exe" ]] && say "ok: installed into C:\Tools\Tamberlode" ||
+  fault "no Tamberlode.exe in C:\Tools\Tamberlode"
+expect "InstallLocation of the chosen folder" \
+  "$(query "$setup_key" /v InstallLocation | value InstallLocation)" 'C:\Tools\Tamberlode'
+remove_setup 'C:\Tools\Tamberlode'
+rmdir "$drive_c/Tools" 2>/dev/null || true
 
 if [[ $faults -ne 0 ]]; then
   say "$faults fault(s); logs in $work"

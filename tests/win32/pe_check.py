@@ -2,8 +2,9 @@
 """Checks the 32-bit Tamberlode.exe from the file: a 32-bit GUI executable
 with the expected version resource, icon and manifest (DPI-aware,
 asInvoker, supportedOS), stripped but randomised and no-execute, that
-imports only system DLLs.
-Usage: pe_check.py Tamberlode.exe   (exit 1 on the first list of faults)"""
+imports only system DLLs, and from them only functions Windows XP SP3 has.
+Usage: pe_check.py Tamberlode.exe            (exit 1 on the first list of faults)
+       pe_check.py --imports-only FILE.exe   (the import check alone)"""
 import os
 import sys
 
@@ -21,11 +22,79 @@ STRINGS = {
 }
 ICONS = [(32, 32, 1), (32, 32, 4), (16, 16, 4)]  # width, height, bits per pixel
 SUPPORTED_OS = {
+    "Windows Vista": "{e2011457-1546-43c5-a5fe-008deee3d3f0}",
     "Windows 7": "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
     "Windows 8": "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
     "Windows 8.1": "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
     "Windows 10 and 11": "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
 }
+# Every function the program may import, by the first Windows that has it
+# (Microsoft's "minimum supported client"; msvcrt: the msvcrt.dll of
+# Windows XP). A function missing from the list is a fault until it is looked
+# up; one newer than Windows XP SP3 is a fault: bind it by name at run time
+# with a fallback (win32/bind.h), as SetDllDirectoryW (XP SP1) is.
+OLDEST = "XP SP3"
+ORDER = ["2000", "XP", "XP SP1", "XP SP2", "XP SP3", "Vista", "7", "8", "10"]
+FUNCTIONS = {
+    "2000": {
+        "GDI32.DLL": """CreateCompatibleBitmap CreateCompatibleDC CreateFontW CreateSolidBrush
+            DeleteDC DeleteObject ExtCreatePen GetDeviceCaps GetTextExtentPoint32W GetTextFaceW
+            GetTextMetricsW LineTo MoveToEx SelectObject SetBkColor SetBrushOrgEx
+            SetDIBitsToDevice SetStretchBltMode SetTextColor StretchBlt StretchDIBits""",
+        "KERNEL32.DLL": """CloseHandle CreateEventA CreateProcessW CreateSemaphoreA
+            DeleteCriticalSection DuplicateHandle EnterCriticalSection FileTimeToSystemTime
+            FindClose FindFirstFileW FindNextFileW FormatMessageA FormatMessageW FreeLibrary
+            GetCurrentProcess GetCurrentProcessId GetCurrentThread GetCurrentThreadId
+            GetDiskFreeSpaceA GetDiskFreeSpaceExA GetDriveTypeA GetHandleInformation
+            GetLastError GetModuleHandleA GetModuleHandleW GetProcAddress
+            GetProcessAffinityMask GetProcessTimes GetStartupInfoA GetSystemDirectoryW
+            GetSystemTimeAdjustment GetSystemTimeAsFileTime GetThreadContext
+            GetThreadPriority GetThreadTimes GetTickCount InitializeCriticalSection
+            IsDBCSLeadByteEx IsDebuggerPresent LeaveCriticalSection LoadLibraryA
+            LoadLibraryExW LoadLibraryW LocalFree MulDiv MultiByteToWideChar OpenProcess
+            OutputDebugStringA QueryDosDeviceA QueryPerformanceCounter
+            QueryPerformanceFrequency RaiseException ReleaseSemaphore ResetEvent ResumeThread
+            SetErrorMode SetEvent SetLastError SetProcessAffinityMask SetSystemTime
+            SetThreadContext SetThreadPriority SetUnhandledExceptionFilter Sleep SuspendThread
+            TlsAlloc TlsFree TlsGetValue TlsSetValue TryEnterCriticalSection VirtualProtect
+            VirtualQuery WaitForMultipleObjects WaitForSingleObject WideCharToMultiByte
+            CreateThread ExitThread GetExitCodeThread CreateMutexA ReleaseMutex
+            InterlockedIncrement InterlockedDecrement InterlockedExchange
+            InterlockedCompareExchange""",
+        "USER32.DLL": """AdjustWindowRectEx BeginPaint CreateIconFromResourceEx CreateWindowExW
+            DefWindowProcW DestroyIcon DestroyWindow DispatchMessageW DrawFocusRect DrawIconEx
+            DrawTextW EnableWindow EndPaint EnumThreadWindows FillRect GetActiveWindow
+            GetAncestor GetClassNameW GetClientRect GetDC GetDlgCtrlID GetDlgItem GetFocus
+            GetMessageW GetParent GetSysColor GetSystemMetrics GetWindowLongW GetWindowRect
+            GetWindowTextLengthW GetWindowTextW InvalidateRect IsChild IsDialogMessageW IsWindow
+            IsWindowEnabled IsWindowVisible KillTimer LoadCursorW LoadImageW MapWindowPoints
+            MessageBoxW PeekMessageW PostMessageW PostQuitMessage RegisterClassExW ReleaseDC
+            SendMessageW SetActiveWindow SetCursor SetFocus SetForegroundWindow SetTimer
+            SetWindowLongW SetWindowPos SetWindowTextW ShowWindow TranslateMessage
+            UnregisterClassW UpdateWindow""",
+        "ADVAPI32.DLL": "RegOpenKeyExA RegQueryValueExA RegCloseKey",
+    },
+    "XP": {
+        "KERNEL32.DLL": "AddVectoredExceptionHandler RemoveVectoredExceptionHandler",
+        "MSVCRT.DLL": """__getmainargs __initenv __mb_cur_max __p__acmdln __p__commode __p__fmode
+            __set_app_type __setusermatherr _amsg_exit _beginthreadex _cexit _close _endthreadex
+            _errno _initterm _iob _lock _onexit _read _setjmp3 _strdup _ultoa _unlock _wcsicmp
+            abort atoi calloc exit fprintf fputc free fwrite localeconv longjmp malloc memchr
+            memcmp memcpy memmove memset printf realloc setlocale signal strchr strcmp strerror
+            strlen strncmp vfprintf wcscmp wcslen""",
+    },
+    "XP SP1": {"KERNEL32.DLL": "SetDllDirectoryW SetDllDirectoryA"},
+    "Vista": {
+        "KERNEL32.DLL": """GetTickCount64 InitializeConditionVariable SleepConditionVariableCS
+            WakeConditionVariable WakeAllConditionVariable InitializeSRWLock
+            AcquireSRWLockExclusive ReleaseSRWLockExclusive InitOnceExecuteOnce
+            GetFileInformationByHandleEx CreateSymbolicLinkW""",
+    },
+    "7": {"KERNEL32.DLL": "SetDefaultDllDirectories AddDllDirectory"},
+    "8": {"KERNEL32.DLL": "GetSystemTimePreciseAsFileTime"},
+}
+FIRST = {(dll, name): version for version, dlls in FUNCTIONS.items()
+         for dll, names in dlls.items() for name in names.split()}
 MAX_SIZE = 512 * 1024
 # A sign of library code the program does not need: the C++ name demangler's
 # table of standard names, which the default terminate handler brings in.
@@ -34,6 +103,21 @@ UNWANTED = [b"basic_ostream"]
 
 def text(value):
     return value.decode() if isinstance(value, bytes) else value
+
+
+def import_faults(pe):
+    """The imports Windows XP SP3 lacks, or that the list does not know."""
+    faults = []
+    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+        dll = entry.dll.decode().upper()
+        for function in entry.imports:
+            name = function.name.decode() if function.name else f"#{function.ordinal}"
+            version = FIRST.get((dll, name))
+            if version is None:
+                faults.append(f"{dll}!{name} is not in the list of functions by Windows version")
+            elif ORDER.index(version) > ORDER.index(OLDEST):
+                faults.append(f"{dll}!{name} needs Windows {version}, newer than {OLDEST}")
+    return faults
 
 
 def main(path):
@@ -141,11 +225,23 @@ def main(path):
     foreign = [dll for dll in imports if dll not in SYSTEM_DLLS]
     if foreign:
         faults.append(f"imports from non-system DLLs: {foreign}")
+    newer = import_faults(pe)
+    print(f"  imports newer than Windows {OLDEST} or unknown = {len(newer)}")
+    faults.extend(newer)
 
     for fault in faults:
         print(f"  FAULT: {fault}")
     return 1 if faults else 0
 
 
+def imports_only(path):
+    faults = import_faults(pefile.PE(path))
+    for fault in faults:
+        print(f"  FAULT: {fault}")
+    return 1 if faults else 0
+
+
 if __name__ == "__main__":
+    if sys.argv[1] == "--imports-only":
+        sys.exit(imports_only(sys.argv[2]))
     sys.exit(main(sys.argv[1]))

@@ -8,7 +8,8 @@ checked in the pixels of screenshots, not by reading texts back:
   Megabytes on A:" shows as a second line cut by the bottom of its box);
 - the About box's separator: a grey row over its whole length, white below;
 - the default button's frame (the black outer ring) is on OK in the About
-  box and on no button of the start notice.
+  box (also while the focus is on its icon) and on no button of the start
+  notice.
 
 Window places and boxes come from the design (twips at the given DPI), as
 the program places them. Run by scripts/wine-tests.sh with WINEPREFIX and
@@ -224,6 +225,15 @@ try:
         check(has_default_frame(shot, ABOUT, OK[2]), "About: OK is framed as the default button")
         check(not has_default_frame(shot, ABOUT, SYS_INFO[2]),
               "About: System Info is not framed as the default button")
+        # Tab takes the focus from OK to the icon, which is no button: OK
+        # stays the default and keeps its frame, as in a Windows dialog box.
+        subprocess.run(["xdotool", "key", "Tab"], check=False)
+        settle()
+        shot = Shot("about-icon-focus")
+        check(has_default_frame(shot, ABOUT, OK[2]),
+              "About, the focus on the icon: OK is framed as the default button")
+        check(not has_default_frame(shot, ABOUT, SYS_INFO[2]),
+              "About, the focus on the icon: System Info is not framed")
         click_in(ABOUT, OK[2])
         wait_for(ABOUT["title"], 10, visible=False)
 
