@@ -59,8 +59,11 @@ declare -A toolkit_room_may_include=(
   [toolkit]="backend system testing rules" [rules]="" [references]="" [testing]="" [backend]="toolkit"
   [bitmaps]="toolkit" [system]="toolkit" [access]="" [fonts]="toolkit"
   [toolkit_qt]="toolkit" [toolkit_win32]="toolkit"
-  [convert]="toolkit toolkit_qt" [pictures]="toolkit toolkit_qt convert" [loop]="toolkit backend convert"
-  [window]="toolkit backend bitmaps access fonts toolkit_qt toolkit_win32 convert pictures"
+  [convert]="toolkit toolkit_qt" [session]="toolkit backend fonts toolkit_win32"
+  [pictures]="toolkit toolkit_qt convert session bitmaps access"
+  [form]="toolkit backend toolkit_win32 session pictures fonts"
+  [loop]="toolkit backend convert session form pictures"
+  [window]="toolkit backend bitmaps access fonts toolkit_qt toolkit_win32 convert session pictures form"
 )
 # A toolkit file's room: its name without suffix and platform.
 room_of() {
