@@ -12,15 +12,6 @@
 // query use the A functions on their own, as their callers expect.)
 #include "toolkit/toolkit_win32.h"
 
-#define WIN32_LEAN_AND_MEAN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-// <windows.h> makes these macros; here they are the backend's own functions.
-#undef CreateWindow
-#undef MessageBox
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
