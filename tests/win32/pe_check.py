@@ -41,7 +41,7 @@ FUNCTIONS = {
             DeleteDC DeleteObject ExtCreatePen GetDeviceCaps GetTextExtentPoint32W GetTextFaceW
             GetTextMetricsW LineTo MoveToEx SelectObject SetBkColor SetBrushOrgEx
             SetDIBitsToDevice SetStretchBltMode SetTextColor StretchBlt StretchDIBits""",
-        "KERNEL32.DLL": """CloseHandle CreateEventA CreateProcessW CreateSemaphoreA
+        "KERNEL32.DLL": """CloseHandle CreateEventA CreateEventW CreateProcessW CreateSemaphoreA
             DeleteCriticalSection DuplicateHandle EnterCriticalSection FileTimeToSystemTime
             FindClose FindFirstFileW FindNextFileW FormatMessageA FormatMessageW FreeLibrary
             GetCurrentProcess GetCurrentProcessId GetCurrentThread GetCurrentThreadId
@@ -71,7 +71,7 @@ FUNCTIONS = {
             MessageBoxW PeekMessageW PostMessageW PostQuitMessage RegisterClassExW ReleaseDC
             SendMessageW SetActiveWindow SetCursor SetFocus SetForegroundWindow SetTimer
             SetWindowLongW SetWindowPos SetWindowTextW ShowWindow TranslateMessage
-            UnregisterClassW UpdateWindow""",
+            UnregisterClassW UpdateWindow RedrawWindow""",
         "ADVAPI32.DLL": "RegOpenKeyExA RegQueryValueExA RegCloseKey",
     },
     "XP": {
