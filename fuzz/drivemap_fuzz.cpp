@@ -44,7 +44,18 @@ void CheckMap(const drives::DriveMap& map) {
         Check(volume->fstype != type);
     }
     if (volume->device != 0) Check(devices.insert(volume->device).second);
-    Check(drives::DescribeSlot(map, slot).rfind(volume->target, 0) == 0);
+    // One line of printable text, whose only opening parenthesis is the one
+    // before the source: what a mount point holds is escaped.
+    const std::string described = drives::DescribeSlot(map, slot);
+    for (const char c : described)
+      Check(static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) != 0x7f);
+    const std::size_t open = described.find('(');
+    if (volume->source.empty()) {
+      Check(open == std::string::npos);
+    } else {
+      Check(open != std::string::npos && open >= 1 && described[open - 1] == ' ');
+      Check(described.find('(', open + 1) == std::string::npos && described.back() == ')');
+    }
   }
 }
 

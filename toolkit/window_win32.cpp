@@ -10,8 +10,6 @@
 // wide (W) functions as UTF-16 and converts what it reads back, so no
 // character is lost to the ANSI code page. (The registry and the free-space
 // query use the A functions on their own, as their callers expect.)
-#include "toolkit/toolkit_win32.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -29,6 +27,7 @@
 #include "toolkit/form_win32.h"
 #include "toolkit/pictures_win32.h"
 #include "toolkit/session_win32.h"
+#include "toolkit/toolkit_win32.h"
 #include "win32/text.h"
 
 namespace tk::backend {
