@@ -191,8 +191,8 @@ $(diff <(echo "$expected") <(echo "$actual") || true)"
 
   # The running program names its desktop file to the desktop (Wayland's
   # app id).
-  grep -F 'setDesktopFileName' "$src/toolkit/window_qt.cpp" | grep -qF "\"$app_id\"" ||
-    fail "toolkit/window_qt.cpp does not report the desktop file name $app_id"
+  grep -F 'setDesktopFileName' "$src/toolkit/loop_qt.cpp" | grep -qF "\"$app_id\"" ||
+    fail "toolkit/loop_qt.cpp does not report the desktop file name $app_id"
   finish
 }
 
