@@ -213,7 +213,7 @@ TEST_F(ReportWindow, ARefreshShowsOnlyTheFiguresBeforeItAndThenAllTheNewOnes) {
       midWait = Results();
       const QCursor* cursor = QApplication::overrideCursor();
       busyMidWait = cursor != nullptr && cursor->shape() == Qt::WaitCursor;
-      Screenshot(form, "report-mid-wait.png");
+      Screenshot(form, "report-mid-refresh.png");
     });
   };
   Native<QPushButton>(form.Command1)->click();
