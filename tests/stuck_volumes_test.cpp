@@ -219,14 +219,14 @@ TEST_F(StuckVolumes, OneSurveyWaitsOneDeadlineForAllAndStuckMountsFailAtOnceAfte
   for (std::size_t i = 0; i < types.size() - 1; ++i)
     hung.push_back(Mount(std::to_string(i) + "-" + types[i], types[i], "block"));
   const fs::path late = Mount("late", "davfs", "sleep:1", 1000);
-  drives::DriveQuery query(drives::KernelMountTable(), {}, 3s);
+  drives::DriveQuery query(drives::KernelMountTable(), {}, 4s);
 
   auto begin = Clock::now();
   const std::vector<std::string> first = Survey(query);
   const double firstSeconds = Seconds(Clock::now() - begin);
   std::cout << "[   TIME   ] first survey " << firstSeconds << " s\n";
-  EXPECT_GE(firstSeconds, 2.9);  // the deadline, once
-  EXPECT_LT(firstSeconds, 4.5);
+  EXPECT_GE(firstSeconds, 3.9);  // the deadline, once
+  EXPECT_LT(firstSeconds, 6.5);  // not twice: room for a loaded machine
   ExpectRootText(first[2]);
   for (int slot = 4; slot <= 8; ++slot) EXPECT_EQ(first[slot - 1], "n/a") << slot;
   EXPECT_EQ(first[8], "1000MB");  // the late one, answered side by side
@@ -236,7 +236,9 @@ TEST_F(StuckVolumes, OneSurveyWaitsOneDeadlineForAllAndStuckMountsFailAtOnceAfte
   std::vector<std::string> second = Survey(query);
   const double secondSeconds = Seconds(Clock::now() - begin);
   std::cout << "[   TIME   ] second survey " << secondSeconds << " s\n";
-  EXPECT_LT(secondSeconds, 2.0);  // the late volume's second after all
+  // The late volume's second after all, well below one deadline: the stuck
+  // mounts were not waited for again.
+  EXPECT_LT(secondSeconds, 3.5);
   ExpectRootText(second[2]);
   second[2] = first[2];
   EXPECT_EQ(second, first);
