@@ -1,9 +1,12 @@
 // The Qt backend's start, event loop and end: the application object, what
 // Qt says about a display it cannot reach or has lost, and a waiting
 // handler's painting without input.
+#include <unistd.h>
+
 #include <QApplication>
 #include <QGuiApplication>
 #include <QPixmapCache>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -58,9 +61,14 @@ constexpr int kDisplayLost = 2;
 // Did the Wayland compositor die?") and calls exit() from inside the event
 // loop; the exit handlers then destroy the application object and the
 // windows under the running loop, and the program dies of a signal. Say it
-// in one line and end at once instead.
+// in one line and end at once instead. On Wayland both the window thread and
+// Qt's event-reading thread can see the break at once: the first says it and
+// ends the program, any other waits for that end.
 void RunningMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
   if (message.contains(QLatin1String("connection broke"))) {
+    static std::atomic_flag ending = ATOMIC_FLAG_INIT;
+    if (ending.test_and_set())
+      for (;;) ::pause();
     std::fprintf(stderr, "tamberlode: lost the display: %s\n", message.toLocal8Bit().constData());
     std::fflush(stderr);
     std::_Exit(kDisplayLost);
