@@ -61,12 +61,16 @@ constexpr int kDisplayLost = 2;
 // Did the Wayland compositor die?") and calls exit() from inside the event
 // loop; the exit handlers then destroy the application object and the
 // windows under the running loop, and the program dies of a signal. Say it
-// in one line and end at once instead. On Wayland both the window thread and
-// Qt's event-reading thread can see the break at once: the first says it and
-// ends the program, any other waits for that end.
+// in one line and end at once instead. Qt's event-reading thread and the
+// window thread can both see the break: the first to see it says it and
+// ends the program; every message after that, from any thread, waits for
+// that end, so the line stays the only one.
+std::atomic_flag ending = ATOMIC_FLAG_INIT;
+
 void RunningMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (ending.test())
+    for (;;) ::pause();
   if (message.contains(QLatin1String("connection broke"))) {
-    static std::atomic_flag ending = ATOMIC_FLAG_INIT;
     if (ending.test_and_set())
       for (;;) ::pause();
     std::fprintf(stderr, "tamberlode: lost the display: %s\n", message.toLocal8Bit().constData());
