@@ -5,8 +5,8 @@
 # namespace with its own Xvfb, and prints what it measured.
 # With --mounted-during-refresh instead: a volume that hangs is mounted
 # over a local disk (then over the folder that holds one) while a Refresh
-# waits for a slow volume; Exit after the wait ends the program within 6 s
-# of the Refresh, and SIGTERM ends it at once.
+# waits for a slow volume; Exit after the wait ends the program within the
+# survey's deadline of the Refresh (and some room), and SIGTERM ends it at once.
 # With --slow-refreshes: a volume that answers in 4 s; Refresh is clicked
 # five times and then Exit until it is taken. The clicks that come while the
 # survey waits are dropped, so only the first Refresh runs a survey and the
@@ -163,14 +163,16 @@ if [[ $scenario == mounted-during-refresh ]]; then
       # Exit, clicked until the wait is over (clicks during it are dropped)
       ended=$(exit_until_ended "$refresh" 20) || fail "the process did not end after Refresh and Exit"
       echo "hung volume mounted over a local disk during Refresh; Exit: ended $ended s after the Refresh click"
-      (($(echo "$ended < 6" | bc))) || fail "Refresh and Exit took $ended s"
+      # The survey's 5 s deadline at most, and room for a loaded machine.
+      (($(echo "$ended < 8" | bc))) || fail "Refresh and Exit took $ended s"
     else
       sleep 3
       term=$(now)
       kill -TERM "$app"
       ended=$(ended_since "$term" 20) || fail "the process did not end on SIGTERM"
       echo "hung volume mounted over a local disk's folder during Refresh; SIGTERM: ended $ended s after it"
-      (($(echo "$ended < 1" | bc))) || fail "SIGTERM took $ended s"
+      # At once: a process stuck in the kernel would not end at all.
+      (($(echo "$ended < 2" | bc))) || fail "SIGTERM took $ended s"
     fi
     wait "$app" 2>/dev/null
     app=''
