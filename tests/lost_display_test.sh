@@ -8,16 +8,18 @@ program=$1
 for tool in Xvfb xdotool timeout; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (scripts/deps.sh test)"; exit 77; }
 done
-# As root, a mount and network namespace of its own with a private /tmp:
-# the killed servers' locks and sockets go with it, and no other test's X
-# server can take their display number meanwhile or lose its socket to the
-# clean-up. Otherwise the leftovers are removed while they still name ours.
+# As root, a mount and network namespace of its own with a private
+# /tmp/.X11-unix: the killed servers' sockets go with it, and no other test's
+# X server can lose its socket to the clean-up below, even one that took a
+# killed server's display number meanwhile. The checkout itself may lie
+# below /tmp: only the socket folder is covered.
 if [[ $(id -u) -eq 0 && -z "${TAMBERLODE_IN_NAMESPACE:-}" ]] &&
   unshare -m -n --propagation private true 2>/dev/null; then
   TAMBERLODE_IN_NAMESPACE=1 exec unshare -m -n --propagation private "$0" "$@"
 fi
 if [[ -n "${TAMBERLODE_IN_NAMESPACE:-}" ]]; then
-  mount -t tmpfs -o mode=1777 tmpfs /tmp || { echo "FAIL: cannot mount a private /tmp"; exit 1; }
+  mkdir -p /tmp/.X11-unix && mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix ||
+    { echo "FAIL: cannot mount a private /tmp/.X11-unix"; exit 1; }
 fi
 work=$(mktemp -d /tmp/tamberlode-lost-display.XXXXXX)
 chmod 700 "$work"

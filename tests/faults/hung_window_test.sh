@@ -31,14 +31,15 @@ fail() { echo "FAIL: $*"; exit 1; }
 /usr/bin/python3 -c 'import fusepy' 2>/dev/null || skip "python3-fusepy is not installed"
 command -v Xvfb >/dev/null && command -v xdotool >/dev/null || skip "Xvfb or xdotool is missing"
 # A mount and network namespace of its own: the FUSE mounts stay here, and
-# so does the X server, whose display number, lock file and sockets (on a
-# private /tmp, and in a private abstract socket namespace) no other test
-# can take or remove.
+# so do the X server's sockets (a private /tmp/.X11-unix, a private abstract
+# socket namespace), which no other test can then reach or remove. The
+# checkout itself may lie below /tmp: only the socket folder is covered.
 if [[ -z "${TAMBERLODE_IN_NAMESPACE:-}" ]]; then
   [[ $scenario == hung-at-start ]] || set -- "--$scenario"
   TAMBERLODE_IN_NAMESPACE=1 exec unshare -m -n --propagation private "$0" "$program" "$stuckfs" "$@"
 fi
-mount -t tmpfs -o mode=1777 tmpfs /tmp || fail "cannot mount a private /tmp"
+mkdir -p /tmp/.X11-unix && mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix ||
+  fail "cannot mount a private /tmp/.X11-unix"
 
 dir=$(mktemp -d /tmp/tamberlode-hung-XXXXXX)
 daemons=() points=() xvfb='' app=''
