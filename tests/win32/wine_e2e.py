@@ -97,10 +97,15 @@ try:
         about = wait_for("About Tamberlode")
         check(about is not None, "the About box stays open after System Info")
         if about:
-            click(child(about, "OK"))
+            # The tool just started may hold the foreground: a click that
+            # only gives the About box back its activation is clicked again.
             deadline = time.time() + 10
-            while time.time() < deadline and wait_for("About Tamberlode", 1):
-                time.sleep(0.3)
+            while time.time() < deadline and about:
+                click(child(about, "OK"))
+                about = wait_for("About Tamberlode", 1)
+                if about:
+                    time.sleep(0.5)
+                    about = wait_for("About Tamberlode", 1)
             check(not wait_for("About Tamberlode", 1), "OK closes the About box")
 
     report = wait_for("Free Space on Drives A: to I:")
