@@ -8,19 +8,11 @@ program=$1
 for tool in Xvfb xdotool timeout; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (scripts/deps.sh test)"; exit 77; }
 done
-# As root, a mount and network namespace of its own with a private
-# /tmp/.X11-unix: the killed servers' sockets go with it, and no other test's
-# X server can lose its socket to the clean-up below, even one that took a
-# killed server's display number meanwhile. The checkout itself may lie
-# below /tmp: only the socket folder is covered.
-if [[ $(id -u) -eq 0 && -z "${TAMBERLODE_IN_NAMESPACE:-}" ]] &&
-  unshare -m -n --propagation private true 2>/dev/null; then
-  TAMBERLODE_IN_NAMESPACE=1 exec unshare -m -n --propagation private "$0" "$@"
-fi
-if [[ -n "${TAMBERLODE_IN_NAMESPACE:-}" ]]; then
-  mkdir -p /tmp/.X11-unix && mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix ||
-    { echo "FAIL: cannot mount a private /tmp/.X11-unix"; exit 1; }
-fi
+# The killed servers' sockets go with the test's own namespace, so no other
+# test's X server can lose its socket to the clean-up below, even one that
+# took a killed server's display number meanwhile.
+source "$(dirname "$0")/private_x.sh"
+private_x_sockets "$0" "$@"
 work=$(mktemp -d /tmp/tamberlode-lost-display.XXXXXX)
 chmod 700 "$work"
 server=""

@@ -6,18 +6,8 @@ set -u
 for tool in Xvfb xdotool; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (scripts/deps.sh test)"; exit 77; }
 done
-# As root, a mount and network namespace of its own with a private
-# /tmp/.X11-unix: the X server's sockets are then this test's alone,
-# whatever other tests start or kill beside it. (Only the socket folder is
-# covered: the checkout may lie below /tmp.)
-if [[ $(id -u) -eq 0 && -z "${TAMBERLODE_IN_NAMESPACE:-}" ]] &&
-  unshare -m -n --propagation private true 2>/dev/null; then
-  TAMBERLODE_IN_NAMESPACE=1 exec unshare -m -n --propagation private "$0" "$@"
-fi
-if [[ -n "${TAMBERLODE_IN_NAMESPACE:-}" ]]; then
-  mkdir -p /tmp/.X11-unix && mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix ||
-    { echo "FAIL: cannot mount a private /tmp/.X11-unix"; exit 1; }
-fi
+source "$(dirname "$0")/private_x.sh"
+private_x_sockets "$0" "$@"
 work=$(mktemp -d /tmp/tamberlode-xvfb.XXXXXX)
 server=""
 cleanup() {

@@ -31,15 +31,13 @@ fail() { echo "FAIL: $*"; exit 1; }
 /usr/bin/python3 -c 'import fusepy' 2>/dev/null || skip "python3-fusepy is not installed"
 command -v Xvfb >/dev/null && command -v xdotool >/dev/null || skip "Xvfb or xdotool is missing"
 # A mount and network namespace of its own: the FUSE mounts stay here, and
-# so do the X server's sockets (a private /tmp/.X11-unix, a private abstract
-# socket namespace), which no other test can then reach or remove. The
-# checkout itself may lie below /tmp: only the socket folder is covered.
+# so do the X server's sockets (tests/private_x.sh).
 if [[ -z "${TAMBERLODE_IN_NAMESPACE:-}" ]]; then
   [[ $scenario == hung-at-start ]] || set -- "--$scenario"
   TAMBERLODE_IN_NAMESPACE=1 exec unshare -m -n --propagation private "$0" "$program" "$stuckfs" "$@"
 fi
-mkdir -p /tmp/.X11-unix && mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix ||
-  fail "cannot mount a private /tmp/.X11-unix"
+source "$(dirname "$0")/../private_x.sh"
+private_x_socket_folder
 
 dir=$(mktemp -d /tmp/tamberlode-hung-XXXXXX)
 daemons=() points=() xvfb='' app=''
