@@ -27,7 +27,7 @@ passed=0
 # An X server of our own on a display it picks itself; sets $server, $display.
 start_server() {
   rm -f "$work/displayfd"
-  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/displayfd" >/dev/null 2>&1 &
+  Xvfb ${TAMBERLODE_XVFB_LOCK:-} -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/displayfd" >/dev/null 2>&1 &
   server=$!
   for _ in $(seq 100); do [[ -s "$work/displayfd" ]] && break; sleep 0.1; done
   display=$(head -n 1 "$work/displayfd")

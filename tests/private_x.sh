@@ -15,8 +15,13 @@ private_x_sockets() {
   private_x_socket_folder
 }
 
-# In the namespace: the socket folder of its own.
+# In the namespace: the socket folder of its own, and no lock file. Xvfb
+# -displayfd takes the first number whose socket it can make, which here is
+# always :0; the lock files lie in the shared /tmp, where another test's :0
+# would make this server end at once. Its sockets are private: no lock is
+# needed (Xvfb honours -nolock for root, who alone gets here).
 private_x_socket_folder() {
   mkdir -p /tmp/.X11-unix && mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix ||
     { echo "FAIL: cannot mount a private /tmp/.X11-unix"; exit 1; }
+  export TAMBERLODE_XVFB_LOCK=-nolock
 }

@@ -65,12 +65,24 @@ stuck_mount() {  # folder, type, mode: mounts stuckfs there and waits for it
   fail "stuckfs did not mount at $1"
 }
 
-exec 3>"$dir/display"
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 2>/dev/null &
-xvfb=$!
-for _ in $(seq 100); do [[ -s $dir/display ]] && break; sleep 0.05; done
-[[ -s $dir/display ]] || fail "Xvfb did not start"
-export DISPLAY=:$(cat "$dir/display") QT_QPA_PLATFORM=xcb
+# An X server that a client can reach. Xvfb names its display once it is
+# ready, but one that then loses the display's lock file in the shared /tmp
+# to another test's server ends again at once: start another.
+export QT_QPA_PLATFORM=xcb
+for _ in 1 2 3; do
+  rm -f "$dir/display"
+  Xvfb ${TAMBERLODE_XVFB_LOCK:-} -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$dir/display" 2>/dev/null &
+  xvfb=$!
+  for _ in $(seq 100); do [[ -s $dir/display ]] && break; sleep 0.05; done
+  [[ -s $dir/display ]] || fail "Xvfb did not start"
+  export DISPLAY=:$(head -n 1 "$dir/display")
+  sleep 0.2
+  xdotool getdisplaygeometry >/dev/null 2>&1 && kill -0 "$xvfb" 2>/dev/null && break
+  kill "$xvfb" 2>/dev/null
+  wait "$xvfb" 2>/dev/null
+  xvfb=''
+done
+[[ -n $xvfb ]] || fail "no X server could be reached"
 
 window() {  # window id of the visible window titled $1, if any
   xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1
